@@ -1,0 +1,65 @@
+#include "GameSettings.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString memberText(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+bool isPositiveNumber(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value > 0;
+}
+
+} // namespace
+
+ResolutionFile ResolutionFile::read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parse(file.readAll());
+}
+
+ResolutionFile ResolutionFile::parse(const QByteArray &json)
+{
+    ResolutionFile result;
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject())
+        return result;
+    const QJsonObject root = document.object();
+    if (root.isEmpty() || !root.contains(QLatin1String("defualtQuilty"))
+        || !root.contains(QLatin1String("outputResolution")))
+        return result;
+
+    result.quality = int(root.value(QLatin1String("defualtQuilty")).toDouble(0));
+    result.fog = root.value(QLatin1String("defualtEnableFog")).toBool(false);
+
+    const QJsonArray elements = root.value(QLatin1String("outputResolution")).toArray();
+    if (elements.isEmpty()) {
+        result.status = Status::NoEntries;
+        return result;
+    }
+    result.status = Status::Read;
+    for (const QJsonValue &element : elements) {
+        const QJsonObject object = element.toObject();
+        if (!object.contains(QLatin1String("Width")) || !object.contains(QLatin1String("Height")))
+            continue;
+        ResolutionEntry entry {
+            memberText(object, QStringLiteral("Height")), memberText(object, QStringLiteral("Width"))};
+        // A size that is not a positive number would reach the game as 0.
+        if (!isPositiveNumber(entry.width) || !isPositiveNumber(entry.height))
+            continue;
+        result.entries.append(entry);
+    }
+    return result;
+}

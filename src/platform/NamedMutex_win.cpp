@@ -1,0 +1,70 @@
+#include "NamedMutex.h"
+
+#include <windows.h>
+
+// A probe opens rather than creates, so it never creates the object a starting game is
+// about to create. The timed wait does not ask for initial ownership, so it can never
+// keep the mutex. ERROR_ACCESS_DENIED means a mutex exists that another (elevated) user owns.
+
+namespace {
+
+const wchar_t *wide(const std::u16string &name)
+{
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
+    return reinterpret_cast<const wchar_t *>(name.c_str());
+}
+
+} // namespace
+
+namespace NamedMutex {
+
+bool exists(const std::u16string &name)
+{
+    HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, wide(name));
+    if (handle) {
+        CloseHandle(handle);
+        return true;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+bool waitUntilFree(const std::u16string &name, int timeoutMs)
+{
+    HANDLE handle = CreateMutexW(nullptr, FALSE, wide(name));
+    if (!handle)
+        handle = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, wide(name));
+    if (!handle)
+        return true; // cannot be waited on: nothing we could wait for
+    const DWORD result = WaitForSingleObject(handle, DWORD(timeoutMs));
+    if (result == WAIT_TIMEOUT) {
+        CloseHandle(handle);
+        return false;
+    }
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+        ReleaseMutex(handle);
+    CloseHandle(handle);
+    return true;
+}
+
+Handle createOwned(const std::u16string &name)
+{
+    HANDLE handle = CreateMutexW(nullptr, TRUE, wide(name));
+    if (!handle)
+        return 0;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(handle);
+        return 0;
+    }
+    return reinterpret_cast<Handle>(handle);
+}
+
+void release(Handle handle)
+{
+    if (handle == 0)
+        return;
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    ReleaseMutex(h);
+    CloseHandle(h);
+}
+
+} // namespace NamedMutex

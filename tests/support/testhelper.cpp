@@ -1,0 +1,61 @@
+// A child process for tests. Under its own name it takes a subcommand:
+//   hold-mutex NAME MS   hold a named mutex (prints "held" once owned) for MS ms or until killed
+//   log MESSAGE...       empty debug.log, install the log handler, log each message as debug
+//   fatal MESSAGE        the same, then a fatal message
+// Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
+// line, then "--", to <its own path>.args and exits 0.
+
+#include "Util.h"
+#include "main.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+
+    if (self != QLatin1String("testhelper")) {
+        QFile record(QCoreApplication::applicationFilePath() + QStringLiteral(".args"));
+        if (!record.open(QIODevice::Append))
+            return 1;
+        for (const QString &arg : args.mid(1))
+            record.write(arg.toUtf8() + '\n');
+        record.write("--\n");
+        return 0;
+    }
+
+    const QString command = args.value(1);
+    if (command == QLatin1String("hold-mutex")) {
+        const NamedMutex::Handle handle = LTools::createOwnedMutex(args.value(2));
+        if (!handle) {
+            std::printf("busy\n");
+            return 3;
+        }
+        std::printf("held\n");
+        std::fflush(stdout);
+        QThread::msleep(args.value(3, QStringLiteral("60000")).toULong());
+        LTools::releaseMutex(handle);
+        return 0;
+    }
+    if (command == QLatin1String("log") || command == QLatin1String("fatal")) {
+        resetLogFile();
+        qInstallMessageHandler(logMessageHandler);
+        const QStringList messages = args.mid(2);
+        if (command == QLatin1String("fatal")) {
+            qFatal("%s", messages.value(0).toUtf8().constData());
+        }
+        for (const QString &message : messages)
+            qDebug().noquote() << message;
+        return 0;
+    }
+    std::fprintf(stderr, "testhelper: unknown command\n");
+    return 2;
+}

@@ -1,0 +1,85 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_TW">
+<context>
+    <name>Launcher</name>
+    <message>
+        <source>雲隼紀年-啟動器</source>
+        <translation>雲隼紀年-啟動器</translation>
+    </message>
+</context>
+<context>
+    <name>LauncherUpdate</name>
+    <message>
+        <source>雲隼紀年-啟動器</source>
+        <translation>雲隼紀年-啟動器</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>雲隼紀年-啟動器</source>
+        <translation>雲隼紀年-啟動器</translation>
+    </message>
+    <message>
+        <source>更新中</source>
+        <translation>更新中</translation>
+    </message>
+    <message>
+        <source>已開啟</source>
+        <translation>已開啟</translation>
+    </message>
+    <message>
+        <source>已開啟,請確認是否正常關閉後,再執行更新</source>
+        <translation>已開啟,請確認是否正常關閉後,再執行更新</translation>
+    </message>
+    <message>
+        <source>警告訊息</source>
+        <translation>警告訊息</translation>
+    </message>
+    <message>
+        <source>確定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>低</source>
+        <translation>低</translation>
+    </message>
+    <message>
+        <source>中</source>
+        <translation>中</translation>
+    </message>
+    <message>
+        <source>高</source>
+        <translation>高</translation>
+    </message>
+    <message>
+        <source>初始遊戲配置</source>
+        <translation>初始遊戲配置</translation>
+    </message>
+    <message>
+        <source>初始遊戲配置失敗</source>
+        <translation>初始遊戲配置失敗</translation>
+    </message>
+    <message>
+        <source>訊息提示</source>
+        <translation>訊息提示</translation>
+    </message>
+    <message>
+        <source>偵測完畢
+系統建議畫面配置為【</source>
+        <translation>偵測完畢
+系統建議畫面配置為【</translation>
+    </message>
+    <message>
+        <source>如您想自行調整，可於啟動介面
+上點選【遊戲設置】進行調整。</source>
+        <translation>如您想自行調整，可於啟動介面
+上點選【遊戲設置】進行調整。</translation>
+    </message>
+    <message>
+        <source>更新失敗,請重新啟動更新</source>
+        <translation>更新失敗,請重新啟動更新</translation>
+    </message>
+</context>
+</TS>
