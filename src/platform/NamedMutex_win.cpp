@@ -14,6 +14,33 @@ const wchar_t *wide(const std::u16string &name)
     return reinterpret_cast<const wchar_t *>(name.c_str());
 }
 
+// CreateMutexW asks for full access, which a mutex of another user or integrity level denies.
+// SYNCHRONIZE alone suffices to wait on it and to release it once acquired.
+HANDLE openForWait(const std::u16string &name)
+{
+    HANDLE handle = CreateMutexW(nullptr, FALSE, wide(name));
+    if (!handle && GetLastError() == ERROR_ACCESS_DENIED)
+        handle = OpenMutexW(SYNCHRONIZE, FALSE, wide(name));
+    return handle;
+}
+
+// Denied even SYNCHRONIZE, the state cannot be read. Only a holder keeps its handle open for
+// long, so the mutex counts as free once the object is gone.
+bool waitUntilGone(const std::u16string &name, int timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+    for (;;) {
+        HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, wide(name));
+        if (handle)
+            CloseHandle(handle);
+        else if (GetLastError() != ERROR_ACCESS_DENIED)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(20);
+    }
+}
+
 } // namespace
 
 namespace NamedMutex {
@@ -30,11 +57,14 @@ bool exists(const std::u16string &name)
 
 bool waitUntilFree(const std::u16string &name, int timeoutMs)
 {
-    HANDLE handle = CreateMutexW(nullptr, FALSE, wide(name));
-    if (!handle)
-        handle = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, wide(name));
-    if (!handle)
-        return true; // cannot be waited on: nothing we could wait for
+    if (timeoutMs < 0)
+        timeoutMs = 0; // a negative limit would become INFINITE
+    HANDLE handle = openForWait(name);
+    if (!handle) {
+        if (GetLastError() == ERROR_ACCESS_DENIED)
+            return waitUntilGone(name, timeoutMs);
+        return true; // the name belongs to another kind of object: no mutex to wait for
+    }
     const DWORD result = WaitForSingleObject(handle, DWORD(timeoutMs));
     if (result == WAIT_TIMEOUT) {
         CloseHandle(handle);

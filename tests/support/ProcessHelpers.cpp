@@ -51,8 +51,8 @@ bool waitForExit(QProcess &process, int timeoutMs)
 QStringList windows(qint64 pid, const QString &titlePattern)
 {
     const QString out = runTool(QStringLiteral("xdotool"),
-        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(pid), QStringLiteral("--name"), titlePattern});
+        {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+            QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"), titlePattern});
     return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

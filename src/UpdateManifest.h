@@ -1,0 +1,86 @@
+#ifndef UPDATEMANIFEST_H
+#define UPDATEMANIFEST_H
+
+#include "UpdateInfo.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+// Readers of the two update manifests. They see only bytes: fetching, storing and the local
+// MD5 comparison belong to the Patcher.
+namespace UpdateManifest {
+
+inline const QString VersionListName = QStringLiteral("VersionList.xml");
+inline const QString UpdateListName = QStringLiteral("UpdateList.xml");
+
+// URLs are concatenated as text: listBaseUrl must end with "/" and nothing is normalised.
+QString versionListUrl(const QString &listBaseUrl);
+QString fileBaseUrl(const QString &listBaseUrl, const QString &versionDir);
+QString updateListUrl(const QString &fileBaseUrl);
+
+// An entry whose paths could lead outside the download or install folder, or outside the
+// update's folder on the server. One such entry makes its whole manifest unusable: the
+// launcher runs elevated on Windows, so a hostile list could otherwise write anywhere.
+struct UnsafeEntry
+{
+    QString element; // "Version" or "File"
+    QString attribute;
+    QString value;
+    QString reason;
+    qint64 lineNumber = 0;
+
+    // One line naming the entry, for the log.
+    QString describe() const;
+};
+
+struct VersionSelection
+{
+    bool found = false;
+    QString dir; // Dir of the selected range
+    float targetVersion = 0; // its MaxVer
+    float latestVersion = 0; // largest MaxVer read, never below 0
+    QString xmlError; // set when the reader stopped on an XML error; what came before counts
+    // Set when a range's Dir is unsafe; reading stopped there and nothing above may be used.
+    std::optional<UnsafeEntry> unsafe;
+};
+
+// The attributes of one complete File element, as written.
+struct FileEntry
+{
+    QString name;
+    QString relativeDir;
+    QString md5;
+    QString dir;
+    qint64 size = 0;
+};
+
+struct FileList
+{
+    QList<FileEntry> entries; // document order
+    // True only when the document was read to its end without an XML error: a truncated
+    // list would otherwise install part of an update and record it as whole.
+    bool complete = false;
+    QString xmlError;
+    std::optional<UnsafeEntry> unsafe; // reading stopped at this entry
+
+    bool usable() const { return complete && !unsafe; }
+};
+
+// The first range with MinVer <= currentVersion <= MaxVer is selected.
+VersionSelection selectVersion(QIODevice *device, float currentVersion);
+VersionSelection selectVersion(const QByteArray &xml, float currentVersion);
+
+FileList readFileList(QIODevice *device);
+FileList readFileList(const QByteArray &xml);
+
+UpdateFileInfo makeUpdateFileInfo(const FileEntry &entry, const QString &downloadDir,
+                                  const QString &installDir, const QString &fileBaseUrl);
+
+} // namespace UpdateManifest
+
+#endif
