@@ -4,6 +4,8 @@
 #include "platform/NamedMutex.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QString>
 
 // Names of the cross-process guards. ZARK_Game is created by the game; we only probe it.
@@ -37,8 +39,65 @@ public:
     static void setToolTimeLimit(int milliseconds);
     static int toolTimeLimit();
 
+    // ---- File operations of the update engine -------------------------------------------
+    // Digests are MD5; their text form is 32 lowercase hexadecimal digits, compared exactly.
+    // Files are read in blocks, so memory stays small whatever their size. A file that cannot
+    // be read completely has no digest and never matches one.
+
+    // Replaces the file at path with data in one step, creating missing folders.
+    static bool saveFile(const QString &path, const QByteArray &data);
+    static bool checkFileMd5(const QString &path, const QByteArray &md5Hex);
+    // The raw 16-byte digest; empty when the file is missing or unreadable.
+    static QByteArray fileMd5(const QString &path);
+    // Installs source at target. A move over the target when the source need not be kept and
+    // both lie on one file system; otherwise a copy written beside the target, verified when
+    // asked, then put in place in one step. On failure target and source stay as they were.
+    static bool copyFile(const QString &source, const QString &target, bool keepSource, bool verify);
+    // ---- end of file operations ---------------------------------------------------------
+
 private:
     static bool runTool(const QString &toolPath, const QStringList &arguments, const char *errorText);
+};
+
+// ---- Staged file: new content for a path, hashed on its way to disk ----------------------
+// Bytes go to a temporary file beside the target while their MD5 is computed; the target
+// changes only on commit(), in one step, and keeps the mode of the file it replaces. A
+// staged file destroyed or discarded before commit() leaves nothing behind.
+//
+// No fdatasync per file (QSaveFile does one): an update writes thousands of small files, and
+// a file torn by a power cut fails its digest at the next check and is fetched again.
+class StagedFile
+{
+public:
+    enum Verification { TrustWrites, VerifyOnDisk };
+
+    explicit StagedFile(const QString &targetPath);
+    ~StagedFile();
+    StagedFile(const StagedFile &) = delete;
+    StagedFile &operator=(const StagedFile &) = delete;
+
+    // Creates missing folders and the temporary file; write() and commit() open it on demand.
+    bool open();
+    bool isOpen() const;
+    bool write(const char *data, qint64 size);
+    bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
+    // False once a write failed; the content is then incomplete.
+    bool hasFailed() const { return m_failed; }
+    qint64 size() const { return m_size; }
+    // Digest of everything written so far.
+    QByteArray md5() const;
+    QByteArray md5Hex() const { return md5().toHex(); }
+    // With VerifyOnDisk the temporary file is read back and must match md5().
+    bool commit(Verification verification = TrustWrites);
+    void discard();
+    QString targetPath() const { return m_targetPath; }
+
+private:
+    QString m_targetPath;
+    QFile m_file;
+    QCryptographicHash m_hash;
+    qint64 m_size = 0;
+    bool m_failed = false;
 };
 
 #endif

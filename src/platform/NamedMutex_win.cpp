@@ -24,16 +24,27 @@ HANDLE openForWait(const std::u16string &name)
     return handle;
 }
 
+// Waits on a handle from openForWait and closes it; an acquired mutex is released at once.
+bool waitAndRelease(HANDLE handle, DWORD timeoutMs)
+{
+    const DWORD result = WaitForSingleObject(handle, timeoutMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+        ReleaseMutex(handle);
+    CloseHandle(handle);
+    return result != WAIT_TIMEOUT;
+}
+
 // Denied even SYNCHRONIZE, the state cannot be read. Only a holder keeps its handle open for
 // long, so the mutex counts as free once the object is gone.
-bool waitUntilGone(const std::u16string &name, int timeoutMs)
+bool waitUntilGone(const std::u16string &name, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, wide(name));
-        if (handle)
-            CloseHandle(handle);
-        else if (GetLastError() != ERROR_ACCESS_DENIED)
+        if (HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, wide(name))) {
+            const ULONGLONG now = GetTickCount64();
+            return waitAndRelease(handle, now < deadline ? DWORD(deadline - now) : 0);
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED)
             return true;
         if (GetTickCount64() >= deadline)
             return false;
@@ -57,23 +68,12 @@ bool exists(const std::u16string &name)
 
 bool waitUntilFree(const std::u16string &name, int timeoutMs)
 {
-    if (timeoutMs < 0)
-        timeoutMs = 0; // a negative limit would become INFINITE
-    HANDLE handle = openForWait(name);
-    if (!handle) {
-        if (GetLastError() == ERROR_ACCESS_DENIED)
-            return waitUntilGone(name, timeoutMs);
-        return true; // the name belongs to another kind of object: no mutex to wait for
-    }
-    const DWORD result = WaitForSingleObject(handle, DWORD(timeoutMs));
-    if (result == WAIT_TIMEOUT) {
-        CloseHandle(handle);
-        return false;
-    }
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
-        ReleaseMutex(handle);
-    CloseHandle(handle);
-    return true;
+    const DWORD limit = timeoutMs > 0 ? DWORD(timeoutMs) : 0; // negative would mean INFINITE
+    if (HANDLE handle = openForWait(name))
+        return waitAndRelease(handle, limit);
+    if (GetLastError() == ERROR_ACCESS_DENIED)
+        return waitUntilGone(name, limit);
+    return true; // the name belongs to another kind of object: no mutex to wait for
 }
 
 Handle createOwned(const std::u16string &name)
