@@ -45,7 +45,7 @@ struct VersionSelection
     float targetVersion = 0; // its MaxVer
     float latestVersion = 0; // largest MaxVer read, never below 0
     QString xmlError; // set when the reader stopped on an XML error; what came before counts
-    // Set when a range's Dir is unsafe; reading stopped there and nothing above may be used.
+    // Set when a range's Dir is unsafe: reading stopped there and every other field is reset.
     std::optional<UnsafeEntry> unsafe;
 };
 
@@ -66,7 +66,7 @@ struct FileList
     // list would otherwise install part of an update and record it as whole.
     bool complete = false;
     QString xmlError;
-    std::optional<UnsafeEntry> unsafe; // reading stopped at this entry
+    std::optional<UnsafeEntry> unsafe; // reading stopped at this entry; entries is then empty
 
     bool usable() const { return complete && !unsafe; }
 };
@@ -79,7 +79,7 @@ FileList readFileList(QIODevice *device);
 FileList readFileList(const QByteArray &xml);
 
 UpdateFileInfo makeUpdateFileInfo(const FileEntry &entry, const QString &downloadDir,
-                                  const QString &installDir, const QString &fileBaseUrl);
+    const QString &installDir, const QString &fileBaseUrl);
 
 } // namespace UpdateManifest
 

@@ -164,7 +164,7 @@ void TestToolBridge::firstRun_data()
     QTest::newRow("crashes") << QByteArray("kill -SEGV $$\n") << 0 << QString()
                              << QByteArray("Debug: Ini File Not Found\n");
     QTest::newRow("hangs past the limit")
-        << QByteArray("exec sleep 600\n") << 1000 << QString() << QByteArray("Ini File Not Found\n");
+        << QByteArray("exec sleep 600\n") << 1000 << QString() << QByteArray("Debug: Ini File Not Found\n");
     QTest::newRow("quality missing means high")
         << QByteArray("Q=''\n" + writeIni) << 0 << prefix + "高" + suffix << QByteArray();
     QTest::newRow("quality 0") << QByteArray("Q='QuickQuality=0\n'\n" + writeIni) << 0
@@ -210,7 +210,8 @@ void TestToolBridge::firstRun()
     if (text.isEmpty()) {
         QCOMPARE(box.title, QStringLiteral("警告訊息"));
         QCOMPARE(box.text, QStringLiteral("初始遊戲配置失敗"));
-        QVERIFY2(log(game).endsWith(logLine), log(game).constData());
+        // The platform may add warnings of its own after ours.
+        QVERIFY2(log(game).contains(logLine), log(game).constData());
     } else {
         QCOMPARE(box.title, QStringLiteral("訊息提示"));
         QCOMPARE(box.icon, QMessageBox::Information);

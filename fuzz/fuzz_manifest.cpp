@@ -1,0 +1,115 @@
+// Feeds arbitrary bytes to both manifest readers and checks what they promise: no crash, a
+// consistent version selection, and no accepted file that reaches outside its folders.
+#include "UpdateManifest.h"
+
+#include <QDir>
+#include <QUrl>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace UpdateManifest;
+
+namespace {
+
+const QString DownloadDir = QStringLiteral("/fuzz/Update/Game");
+const QString InstallDir = QStringLiteral("/fuzz/game");
+const QString ListBaseUrl = QStringLiteral("http://updates.invalid/list/");
+
+[[noreturn]] void fail(const char *what, const QString &detail)
+{
+    std::fprintf(stderr, "invariant broken: %s: %s\n", what, detail.toUtf8().constData());
+    std::abort();
+}
+
+// The ways Windows may read a path: backslashes as separators, and trailing dots or spaces
+// of a segment dropped.
+QStringList windowsReadings(QString path)
+{
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QStringList trimmedSpaces;
+    QStringList trimmedBoth;
+    for (const QString &segment : path.split(QLatin1Char('/'))) {
+        QString spaces = segment;
+        while (spaces.endsWith(QLatin1Char(' ')))
+            spaces.chop(1);
+        QString both = segment;
+        while (both.endsWith(QLatin1Char(' ')) || both.endsWith(QLatin1Char('.')))
+            both.chop(1);
+        trimmedSpaces << spaces;
+        // A segment of only dots stays a dot segment rather than vanishing.
+        trimmedBoth << (both.isEmpty() && segment.startsWith(QLatin1Char('.')) ? segment.trimmed() : both);
+    }
+    return {path, trimmedSpaces.join(QLatin1Char('/')), trimmedBoth.join(QLatin1Char('/'))};
+}
+
+void checkInside(const QString &path, const QString &folder)
+{
+    if (path.contains(QChar(0)) || path.mid(folder.size()).contains(QLatin1Char(':')))
+        fail("NUL or colon accepted", path);
+    for (const QString &reading : windowsReadings(path)) {
+        const QString clean = QDir::cleanPath(reading);
+        if (!clean.startsWith(folder + QLatin1Char('/')))
+            fail("path leaves its folder", path);
+    }
+}
+
+void checkUrlInside(const QString &url, const QString &fileBaseUrl)
+{
+    const QUrl base(fileBaseUrl + QLatin1Char('/'));
+    const QUrl parsed(url);
+    if (parsed.host() != base.host())
+        fail("URL leaves the server", url);
+    const QString folder = QDir::cleanPath(base.path());
+    for (const QString &reading : windowsReadings(parsed.path(QUrl::FullyDecoded))) {
+        const QString clean = QDir::cleanPath(reading);
+        if (clean != folder && !clean.startsWith(folder + QLatin1Char('/')))
+            fail("URL leaves the update folder", url);
+    }
+}
+
+void fuzzVersionList(const QByteArray &xml, float currentVersion)
+{
+    const VersionSelection selection = selectVersion(xml, currentVersion);
+    if (selection.unsafe) {
+        selection.unsafe->describe();
+        return;
+    }
+    if (!std::isfinite(selection.latestVersion) || selection.latestVersion < 0)
+        fail("latest version", QString::number(selection.latestVersion));
+    if (selection.found) {
+        if (selection.targetVersion > selection.latestVersion)
+            fail("target above latest", QString::number(selection.targetVersion));
+        if (selection.targetVersion < currentVersion)
+            fail("target below installed", QString::number(selection.targetVersion));
+        const QString base = fileBaseUrl(ListBaseUrl, selection.dir);
+        checkUrlInside(updateListUrl(base), ListBaseUrl.chopped(1));
+    }
+}
+
+void fuzzFileList(const QByteArray &xml)
+{
+    const FileList list = readFileList(xml);
+    if (list.unsafe)
+        list.unsafe->describe();
+    if (list.usable() && !list.xmlError.isEmpty())
+        fail("usable list with an XML error", list.xmlError);
+    const QString base = fileBaseUrl(ListBaseUrl, QStringLiteral("v2"));
+    for (const FileEntry &entry : list.entries) {
+        const UpdateFileInfo info = makeUpdateFileInfo(entry, DownloadDir, InstallDir, base);
+        checkInside(info.downloadPath(), DownloadDir);
+        checkInside(info.installPath(), InstallDir);
+        checkUrlInside(info.url, base);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray xml = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    fuzzVersionList(xml, 1.3f);
+    fuzzFileList(xml);
+    return 0;
+}

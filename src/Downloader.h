@@ -1,0 +1,70 @@
+#ifndef DOWNLOADER_H
+#define DOWNLOADER_H
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QNetworkReply;
+class QUrl;
+class StagedFile;
+
+// Fetches one file at a time over HTTP into saveDir/fileName, optionally checked against an
+// MD5 digest, with at most three attempts. Exactly one of downloadFileFinished or
+// downloadFailed follows each download() call, always from the event loop.
+//
+// The body is streamed to a temporary file beside the target while its digest is computed;
+// the target appears only once the transfer succeeded and the digest matched.
+class SDownloader : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultTransferTimeout = 30 * 1000;
+
+    explicit SDownloader(QObject *parent = nullptr);
+    ~SDownloader() override;
+
+    void download(const QString &url, const QString &saveDir, const QString &fileName, bool verifyHash,
+        const QByteArray &expectedHash);
+    // digestHex: lowercase hexadecimal MD5 of the received body.
+    bool CheckHash(const QByteArray &digestHex);
+    void Retry();
+
+    // Time without any data after which a transfer counts as failed; 0 disables it.
+    void setTransferTimeout(int milliseconds);
+    int transferTimeout() const { return timeoutMs; }
+
+signals:
+    void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+    void downloadFailed();
+    void downloadFileFinished();
+
+private slots:
+    void fileDownloadFinished();
+
+private:
+    void startRequest(const QUrl &url);
+    void releaseReply();
+    bool storeAvailableBytes();
+    void abandonUnsavable();
+    bool transferSucceeded(QString *errorText) const;
+    void retryOrGiveUp();
+
+    QNetworkAccessManager networkManager;
+    QNetworkReply *reply = nullptr;
+    bool verifyHash = false;
+    QByteArray expectedHash;
+    QString saveDir;
+    QString fileName;
+    int attempts = 0;
+
+    int timeoutMs = DefaultTransferTimeout;
+    std::unique_ptr<StagedFile> staged;
+    QByteArray readBuffer;
+};
+
+#endif

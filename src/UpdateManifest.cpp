@@ -1,0 +1,291 @@
+#include "UpdateManifest.h"
+
+#include <QIODevice>
+#include <QStringList>
+#include <QXmlStreamReader>
+
+#include <cmath>
+#include <utility>
+
+namespace UpdateManifest {
+
+QString versionListUrl(const QString &listBaseUrl)
+{
+    return listBaseUrl + VersionListName;
+}
+
+QString fileBaseUrl(const QString &listBaseUrl, const QString &versionDir)
+{
+    return listBaseUrl + versionDir;
+}
+
+QString updateListUrl(const QString &fileBaseUrl)
+{
+    return fileBaseUrl + QLatin1Char('/') + UpdateListName;
+}
+
+UpdateFileInfo makeUpdateFileInfo(
+    const FileEntry &entry, const QString &downloadDir, const QString &installDir, const QString &fileBaseUrl)
+{
+    const QChar slash = QLatin1Char('/');
+    UpdateFileInfo info;
+    info.name = entry.name;
+    info.md5 = entry.md5;
+    info.downloadDir = downloadDir + slash + entry.relativeDir;
+    info.installDir = installDir + slash + entry.relativeDir;
+    info.url = fileBaseUrl + slash + entry.dir + slash + entry.name;
+    info.size = entry.size;
+    return info;
+}
+
+QString UnsafeEntry::describe() const
+{
+    // Control characters would break the one-line log format.
+    QString shown;
+    for (const QChar c : value) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return QStringLiteral("%1 at line %2: %3=\"%4\" (%5)")
+        .arg(element)
+        .arg(lineNumber)
+        .arg(attribute, shown, reason);
+}
+
+namespace {
+
+const QLatin1String VersionElement("Version");
+const QLatin1String MinVerAttribute("MinVer");
+const QLatin1String MaxVerAttribute("MaxVer");
+const QLatin1String DirAttribute("Dir");
+const QLatin1String FileElement("File");
+const QLatin1String NameAttribute("Name");
+const QLatin1String RelativeDirAttribute("RelativeDir");
+const QLatin1String Md5Attribute("MD5");
+const QLatin1String SizeAttribute("Size");
+
+// Windows takes a backslash as a separator, so it is one here on every platform.
+QStringList segments(QString path)
+{
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path.split(QLatin1Char('/'));
+}
+
+// "..", and runs of dots and spaces that Windows may trim down to "..".
+bool isParentSegment(const QString &segment)
+{
+    int dots = 0;
+    for (const QChar c : segment) {
+        if (c == QLatin1Char('.'))
+            ++dots;
+        else if (c != QLatin1Char(' '))
+            return false;
+    }
+    return dots >= 2;
+}
+
+bool hasParentSegment(const QString &path)
+{
+    for (const QString &segment : segments(path)) {
+        if (isParentSegment(segment))
+            return true;
+    }
+    return false;
+}
+
+// In a URL a query, a fragment or a path parameter ends a segment ("..#x" leaves the
+// folder just as ".." does), and "%2e%2e" is ".." to the server.
+bool hasParentSegmentInUrl(const QString &text)
+{
+    const auto urlSegments = [](QString path) {
+        for (const QChar end : {QLatin1Char('?'), QLatin1Char('#'), QLatin1Char(';')})
+            path.replace(end, QLatin1Char('/'));
+        return path;
+    };
+    if (hasParentSegment(urlSegments(text)))
+        return true;
+    if (!text.contains(QLatin1Char('%')))
+        return false;
+    return hasParentSegment(urlSegments(QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()))));
+}
+
+bool isAbsolute(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\'));
+}
+
+// Shared by Name and RelativeDir: both are joined below a local folder.
+const char *localPathProblem(const QString &path)
+{
+    if (path.contains(QChar(0)))
+        return "NUL character";
+    if (isAbsolute(path))
+        return "absolute path";
+    // A drive letter, a drive-relative path or an NTFS stream name.
+    if (path.contains(QLatin1Char(':')))
+        return "drive letter or colon";
+    if (hasParentSegment(path))
+        return "parent segment";
+    return nullptr;
+}
+
+const char *nameProblem(const QString &name)
+{
+    if (name.isEmpty())
+        return "empty name";
+    if (const char *problem = localPathProblem(name))
+        return problem;
+    if (hasParentSegmentInUrl(name))
+        return "parent segment";
+    // "a/" or "a/." would name the folder itself.
+    const QString last = segments(name).constLast();
+    if (last.isEmpty() || last == QLatin1String("."))
+        return "no file name";
+    return nullptr;
+}
+
+const char *relativeDirProblem(const QString &relativeDir)
+{
+    return relativeDir.isEmpty() ? nullptr : localPathProblem(relativeDir);
+}
+
+const char *serverDirProblem(const QString &dir)
+{
+    return hasParentSegmentInUrl(dir) ? "parent segment" : nullptr;
+}
+
+// Empty, unparsable and non-finite texts give 0.
+float toVersion(const QStringRef &text)
+{
+    bool ok = false;
+    const float value = text.toFloat(&ok);
+    return ok && std::isfinite(value) ? value : 0.0f;
+}
+
+qint64 toSize(const QStringRef &text)
+{
+    return text.toLongLong(nullptr, 10);
+}
+
+UnsafeEntry unsafeEntry(
+    const QXmlStreamReader &reader, QLatin1String attribute, const QString &value, const char *reason)
+{
+    UnsafeEntry entry;
+    entry.element = reader.name().toString();
+    entry.attribute = attribute;
+    entry.value = value;
+    entry.reason = QLatin1String(reason);
+    entry.lineNumber = reader.lineNumber();
+    return entry;
+}
+
+// Element names are compared case-sensitively; the root and every other element are ignored.
+bool nextStartElement(QXmlStreamReader &reader, QLatin1String name)
+{
+    while (!reader.atEnd() && !reader.hasError()) {
+        reader.readNext();
+        if (reader.isStartElement() && reader.name() == name)
+            return true;
+    }
+    return false;
+}
+
+VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
+{
+    VersionSelection result;
+    while (nextStartElement(reader, VersionElement)) {
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (!attributes.hasAttribute(MaxVerAttribute) || !attributes.hasAttribute(MinVerAttribute)
+            || !attributes.hasAttribute(DirAttribute))
+            continue;
+        const QString dir = attributes.value(DirAttribute).toString();
+        if (const char *problem = serverDirProblem(dir)) {
+            VersionSelection refused;
+            refused.unsafe = unsafeEntry(reader, DirAttribute, dir, problem);
+            return refused;
+        }
+        const float max = toVersion(attributes.value(MaxVerAttribute));
+        const float min = toVersion(attributes.value(MinVerAttribute));
+        // Every range counts towards the latest version, also after the selection.
+        if (max > result.latestVersion)
+            result.latestVersion = max;
+        if (!result.found && min <= currentVersion && currentVersion <= max) {
+            result.found = true;
+            result.dir = dir;
+            result.targetVersion = max;
+        }
+    }
+    if (reader.hasError())
+        result.xmlError = reader.errorString();
+    return result;
+}
+
+std::optional<UnsafeEntry> checkFileEntry(const QXmlStreamReader &reader, const FileEntry &entry)
+{
+    if (const char *problem = nameProblem(entry.name))
+        return unsafeEntry(reader, NameAttribute, entry.name, problem);
+    if (const char *problem = relativeDirProblem(entry.relativeDir))
+        return unsafeEntry(reader, RelativeDirAttribute, entry.relativeDir, problem);
+    if (const char *problem = serverDirProblem(entry.dir))
+        return unsafeEntry(reader, DirAttribute, entry.dir, problem);
+    return std::nullopt;
+}
+
+FileList readFileList(QXmlStreamReader &reader)
+{
+    FileList result;
+    while (nextStartElement(reader, FileElement)) {
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (!attributes.hasAttribute(NameAttribute) || !attributes.hasAttribute(RelativeDirAttribute)
+            || !attributes.hasAttribute(Md5Attribute) || !attributes.hasAttribute(DirAttribute)
+            || !attributes.hasAttribute(SizeAttribute))
+            continue;
+        FileEntry entry;
+        entry.name = attributes.value(NameAttribute).toString();
+        entry.relativeDir = attributes.value(RelativeDirAttribute).toString();
+        entry.md5 = attributes.value(Md5Attribute).toString();
+        entry.dir = attributes.value(DirAttribute).toString();
+        entry.size = toSize(attributes.value(SizeAttribute));
+        if (std::optional<UnsafeEntry> unsafe = checkFileEntry(reader, entry)) {
+            FileList refused;
+            refused.unsafe = std::move(unsafe);
+            return refused;
+        }
+        result.entries.append(entry);
+    }
+    if (reader.hasError())
+        result.xmlError = reader.errorString();
+    else
+        result.complete = true;
+    return result;
+}
+
+} // namespace
+
+VersionSelection selectVersion(QIODevice *device, float currentVersion)
+{
+    QXmlStreamReader reader(device);
+    return selectVersion(reader, currentVersion);
+}
+
+VersionSelection selectVersion(const QByteArray &xml, float currentVersion)
+{
+    QXmlStreamReader reader(xml);
+    return selectVersion(reader, currentVersion);
+}
+
+FileList readFileList(QIODevice *device)
+{
+    QXmlStreamReader reader(device);
+    return readFileList(reader);
+}
+
+FileList readFileList(const QByteArray &xml)
+{
+    QXmlStreamReader reader(xml);
+    return readFileList(reader);
+}
+
+} // namespace UpdateManifest
