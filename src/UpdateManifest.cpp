@@ -224,13 +224,10 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
 
 std::optional<UnsafeEntry> checkFileEntry(const QXmlStreamReader &reader, const FileEntry &entry)
 {
-    if (const char *problem = nameProblem(entry.name))
-        return unsafeEntry(reader, NameAttribute, entry.name, problem);
-    if (const char *problem = relativeDirProblem(entry.relativeDir))
-        return unsafeEntry(reader, RelativeDirAttribute, entry.relativeDir, problem);
-    if (const char *problem = serverDirProblem(entry.dir))
-        return unsafeEntry(reader, DirAttribute, entry.dir, problem);
-    return std::nullopt;
+    std::optional<UnsafeEntry> unsafe = unsafeFileEntry(entry);
+    if (unsafe)
+        unsafe->lineNumber = reader.lineNumber();
+    return unsafe;
 }
 
 FileList readFileList(QXmlStreamReader &reader)
@@ -263,6 +260,38 @@ FileList readFileList(QXmlStreamReader &reader)
 }
 
 } // namespace
+
+std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
+{
+    const auto refused = [](QLatin1String attribute, const QString &value, const char *reason) {
+        UnsafeEntry unsafe;
+        unsafe.element = FileElement;
+        unsafe.attribute = attribute;
+        unsafe.value = value;
+        unsafe.reason = QLatin1String(reason);
+        return unsafe;
+    };
+    if (const char *problem = nameProblem(entry.name))
+        return refused(NameAttribute, entry.name, problem);
+    if (const char *problem = relativeDirProblem(entry.relativeDir))
+        return refused(RelativeDirAttribute, entry.relativeDir, problem);
+    if (const char *problem = serverDirProblem(entry.dir))
+        return refused(DirAttribute, entry.dir, problem);
+    return std::nullopt;
+}
+
+std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir)
+{
+    const char *problem = serverDirProblem(dir);
+    if (!problem)
+        return std::nullopt;
+    UnsafeEntry unsafe;
+    unsafe.element = VersionElement;
+    unsafe.attribute = DirAttribute;
+    unsafe.value = dir;
+    unsafe.reason = QLatin1String(problem);
+    return unsafe;
+}
 
 VersionSelection selectVersion(QIODevice *device, float currentVersion)
 {

@@ -78,6 +78,11 @@ VersionSelection selectVersion(const QByteArray &xml, float currentVersion);
 FileList readFileList(QIODevice *device);
 FileList readFileList(const QByteArray &xml);
 
+// The rules the readers apply to one entry, for tools that write manifests: the entry the
+// readers would refuse (lineNumber 0), or nothing.
+std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry);
+std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir);
+
 UpdateFileInfo makeUpdateFileInfo(const FileEntry &entry, const QString &downloadDir,
     const QString &installDir, const QString &fileBaseUrl);
 

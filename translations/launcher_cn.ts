@@ -7,6 +7,22 @@
         <source>雲隼紀年-啟動器</source>
         <translation>雲隼紀年-啟動器</translation>
     </message>
+    <message>
+        <source>遊戲版號: 1.00</source>
+        <translation>遊戲版號: 1.00</translation>
+    </message>
+    <message>
+        <source>%p%</source>
+        <translation>%p%</translation>
+    </message>
+    <message>
+        <source>遊戲版號</source>
+        <translation>遊戲版號</translation>
+    </message>
+    <message>
+        <source>檢查更新檔案......</source>
+        <translation>檢查更新檔案......</translation>
+    </message>
 </context>
 <context>
     <name>LauncherUpdate</name>
@@ -80,6 +96,78 @@
     <message>
         <source>更新失敗,請重新啟動更新</source>
         <translation>更新失敗,請重新啟動更新</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>設置</source>
+        <translation>設置</translation>
+    </message>
+    <message>
+        <source>1024 X 768</source>
+        <translation>1024 X 768</translation>
+    </message>
+    <message>
+        <source>偵測可用解析度失敗</source>
+        <translation>偵測可用解析度失敗</translation>
+    </message>
+    <message>
+        <source>(目前)</source>
+        <translation>(目前)</translation>
+    </message>
+    <message>
+        <source>畫面配置儲存失敗</source>
+        <translation>畫面配置儲存失敗</translation>
+    </message>
+    <message>
+        <source>畫面配置已套用成功</source>
+        <translation>畫面配置已套用成功</translation>
+    </message>
+    <message>
+        <source>訊息提示</source>
+        <translation>訊息提示</translation>
+    </message>
+    <message>
+        <source>確定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>偵測完畢
+系統建議畫面配置為【</source>
+        <translation>偵測完畢
+系統建議畫面配置為【</translation>
+    </message>
+    <message>
+        <source>】</source>
+        <translation>】</translation>
+    </message>
+</context>
+<context>
+    <name>SystemInfoDialog</name>
+    <message>
+        <source>硬體訊息</source>
+        <translation>硬體訊息</translation>
+    </message>
+    <message>
+        <source>關閉</source>
+        <translation>關閉</translation>
+    </message>
+    <message>
+        <source>儲存</source>
+        <translation>儲存</translation>
+    </message>
+    <message>
+        <source>硬體資訊儲存成功</source>
+        <translation>硬體資訊儲存成功</translation>
+    </message>
+    <message>
+        <source>確定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>資料讀取中....</source>
+        <translation>資料讀取中....</translation>
     </message>
 </context>
 </TS>

@@ -69,9 +69,15 @@ QString waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs)
     return QString();
 }
 
-bool pressKey(const QString &key)
+bool pressKey(const QString &key, const QString &windowId)
 {
     int code = -1;
+    if (!windowId.isEmpty()) {
+        runTool(QStringLiteral("xdotool"),
+            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId}, &code);
+        if (code != 0)
+            return false;
+    }
     runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), key}, &code);
     return code == 0;
 }

@@ -21,8 +21,9 @@ bool waitForExit(QProcess &process, int timeoutMs);
 QStringList windows(qint64 pid, const QString &titlePattern);
 // Waits until such a window is visible; returns its id, or an empty text on time-out.
 QString waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs = 15000);
-// Sends a key to the focused window (a modal box has focus).
-bool pressKey(const QString &key);
+// Sends a key to the focused window (a modal box focuses itself); with a window id, focuses
+// that window first, for when another process's window may have taken the focus.
+bool pressKey(const QString &key, const QString &windowId = QString());
 bool click(int x, int y);
 // The whole screen to a PNG (imagemagick's import).
 bool screenshot(const QString &path);

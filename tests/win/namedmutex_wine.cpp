@@ -381,6 +381,7 @@ void waitSucceedsWhenHolderExits()
     const std::u16string name = uniqueName(L"releasedsoon");
     Child holder;
     check(holder.startHolder({L"hold", w(name), L"800"}), "child holder starts");
+    HANDLE keeper = OpenMutexW(SYNCHRONIZE, FALSE, wide(name)); // outlives the holder
     Stopwatch clock;
     check(NamedMutex::waitUntilFree(name, 5000), "the wait succeeds when the holder releases");
     const long long waited = clock.ms();
@@ -388,6 +389,7 @@ void waitSucceedsWhenHolderExits()
     check(waited < 2000, "the wait returns soon after the release", waited);
     check(holder.wait() == 0, "the holder ends normally");
     check(childCanTake(name), "the successful wait keeps nothing");
+    CloseHandle(keeper);
 }
 
 void waitFailsAfterLimit()

@@ -1,0 +1,107 @@
+#ifndef PATCHER_H
+#define PATCHER_H
+
+#include "UpdateInfo.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QTimer;
+class SDownloader;
+
+// The update engine of one product (the game or the launcher). A Patcher runs one check in
+// its life and then at most one run at a time:
+//   - UpdateCheck(): fetches VersionList.xml, selects the range of the installed version,
+//     fetches its UpdateList.xml and lists the files whose installed copy is missing or
+//     differs; ends with exactly one of updateCheckFailed, updateCheckFinished or
+//     updateFileFinished;
+//   - startDownload(true): downloads and installs every listed file;
+//   - startDownload(false): only downloads them, for a later startCopy();
+//   - startCopy(): installs the downloaded files, one per copyInterval.
+// Files are processed last record first. Every outcome is emitted from the event loop, so a
+// caller may connect after starting. Nothing is written outside the download and install
+// folders, whatever the server's manifests say.
+class Patcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    Patcher(const QString &listBaseUrl, const QString &downloadDir, const QString &installDir,
+        const float &currentVersion);
+    ~Patcher() override;
+
+    void UpdateCheck();
+    // Appends the files of UpdateList.xml in the download folder that are not current in the
+    // install folder. A missing list adds nothing and counts as read; an unreadable, broken or
+    // unsafe one adds nothing and gives false.
+    bool readUpdateList();
+
+    bool hasUpdateFiles() const;
+    int fileCount() const;
+    qlonglong totalDownloadSize() const;
+    float targetVersion() const;
+    float latestVersion() const;
+
+    void startDownload(bool copyAfterDownload);
+    void startCopy();
+
+    // Inactivity limit of both downloaders (30 s unless set); 0 disables it.
+    void setTransferTimeout(int milliseconds);
+
+signals:
+    void updateCheckFailed();
+    void updateCheckFinished();
+    void updateFileFinished();
+    void copyFileFailed();
+    void copyFileFinished();
+    void updateCopyFileState(int nowCount, int totalCount);
+    void downloadFileFailed();
+    void updateDownloadFileState(qlonglong bytesReceived, qlonglong bytesTotal);
+    void updateTotalDownloadState(qlonglong totalSize, int totalCount);
+    void downloadOneFileFinished();
+    void downloadListFileFinished();
+
+private slots:
+    void updateListDownloadFinished();
+    void downloadFileFinished();
+    void downloadAndCopyFileFinished();
+
+private:
+    enum class ListReading { Read, Missing, Unusable };
+
+    void versionListDownloadFinished();
+    ListReading readUpdateListFile();
+    void connectRunSignals(bool copyAfterDownload);
+    void downloadCurrentFile();
+    void completeCurrentFile();
+    void copyStep();
+    void releaseCopyTimer();
+
+    QString listBaseUrl;
+    QString fileBaseUrl;
+    QString downloadDir;
+    QString installDir;
+    float currentVersion;
+    // The largest MaxVer seen; read through latestVersion().
+    float latestMaxVersion = 0;
+    int copyInterval = 100;
+    const QString versionListName;
+    const QString updateListName;
+
+    std::unique_ptr<SDownloader> fileDownloader;
+    std::unique_ptr<SDownloader> listDownloader;
+    UpdateInfo updateInfo;
+
+    QList<UpdateFileInfo> workQueue;
+    UpdateFileInfo currentFile;
+    int nowCount = 0;
+    qint64 currentFileBytes = 0;
+    qint64 finishedBytes = 0;
+    QPointer<QTimer> copyTimer;
+};
+
+#endif

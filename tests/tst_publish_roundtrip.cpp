@@ -1,0 +1,205 @@
+#include "NginxServer.h"
+#include "Patcher.h"
+#include "Util.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using Tree = QMap<QString, QByteArray>; // path below the game folder -> content
+
+QByteArray patterned(int size, int seed)
+{
+    QByteArray content(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        content[i] = char((i * 131 + seed * 29 + i / 251) & 0xff);
+    return content;
+}
+
+// Three releases as a studio ships them: files changed, added, removed, moved into deeper
+// folders, and files no release touches.
+Tree release(int minor)
+{
+    Tree tree = {
+        {"ZARK.exe", patterned(200 * 1024, minor)},
+        {"Data/core.pak", patterned(2 * 1024 * 1024 + 5, 10 + minor)},
+        {"Data/ui.pak", patterned(90000, 20)},
+        {"Data/Maps/map01.bin", patterned(40000, 30)},
+        {"Data/Sound Bank/music 01.ogg", patterned(70000, 40)},
+        {"Config/default.ini", "[Video]\nQuality=1\n"},
+        {"empty.cfg", QByteArray()},
+    };
+    if (minor >= 1) {
+        tree.insert("Data/Maps/map02.bin", patterned(41000, 31));
+        tree.insert("Data/Maps/Extra/map03.bin", patterned(42000, 32));
+        tree.insert("Config/default.ini", "[Video]\nQuality=2\n");
+    }
+    if (minor >= 2) {
+        tree.remove("Data/ui.pak");
+        tree.insert("Data/UI/ui.pak", patterned(95000, 21));
+        tree.insert("Data/Maps/map02.bin", patterned(41000, 33));
+        tree.insert(QStringLiteral("Data/地圖/地形.dat"), "terrain");
+    }
+    return tree;
+}
+
+bool writeTree(const QString &root, const Tree &tree)
+{
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        const QString path = root + QLatin1Char('/') + it.key();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
+            return false;
+    }
+    return true;
+}
+
+QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(root).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+bool publish(const QStringList &arguments, QString *output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(PUBLISH_PATH), arguments);
+    const bool finished = process.waitForFinished(120000);
+    *output = QString::fromUtf8(process.readAll());
+    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+enum class CheckOutcome { Failed, FilesListed, Current };
+
+CheckOutcome check(Patcher &patcher)
+{
+    QSignalSpy failed(&patcher, &Patcher::updateCheckFailed);
+    QSignalSpy listed(&patcher, &Patcher::updateCheckFinished);
+    QSignalSpy current(&patcher, &Patcher::updateFileFinished);
+    patcher.UpdateCheck();
+    if (!QTest::qWaitFor([&] { return failed.count() + listed.count() + current.count() > 0; }, 60000))
+        return CheckOutcome::Failed;
+    QTest::qWait(50); // a second outcome would be a fault
+    if (failed.count() + listed.count() + current.count() != 1 || failed.count())
+        return CheckOutcome::Failed;
+    return listed.count() ? CheckOutcome::FilesListed : CheckOutcome::Current;
+}
+
+} // namespace
+
+// Releases published with the tool, served by nginx, installed by the update engine.
+class TestPublishRoundTrip : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void updatesOlderInstall_data();
+    void updatesOlderInstall();
+
+private:
+    QTemporaryDir work;
+    std::unique_ptr<NginxServer> nginx;
+};
+
+void TestPublishRoundTrip::initTestCase()
+{
+    QVERIFY(work.isValid());
+    const QString site = work.filePath(QStringLiteral("site"));
+    QString output;
+    for (int minor : {1, 2}) {
+        const QString folder = work.filePath(QStringLiteral("release-1.%1").arg(minor));
+        QVERIFY(writeTree(folder, release(minor)));
+        QVERIFY2(
+            publish({folder, QStringLiteral("1.%1").arg(minor), "--site", site, "--oldest", "1.0"}, &output),
+            qPrintable(output));
+    }
+    nginx = std::make_unique<NginxServer>(site);
+    if (!nginx->start()) {
+        if (QStandardPaths::findExecutable(QStringLiteral("nginx"), {"/usr/sbin", "/usr/bin"}).isEmpty())
+            QSKIP("nginx is not installed");
+        QFAIL(qPrintable(nginx->errorText()));
+    }
+}
+
+void TestPublishRoundTrip::updatesOlderInstall_data()
+{
+    QTest::addColumn<int>("installedMinor");
+    QTest::newRow("from 1.0") << 0;
+    QTest::newRow("from 1.1") << 1;
+}
+
+void TestPublishRoundTrip::updatesOlderInstall()
+{
+    QFETCH(int, installedMinor);
+    const Tree installed = release(installedMinor);
+    const Tree latest = release(2);
+    QTemporaryDir game;
+    QVERIFY(writeTree(game.path(), installed));
+    QVERIFY(writeTree(game.path(), {{"Saves/slot1.sav", "the player's own file"}}));
+    const QString downloadDir = game.filePath(QStringLiteral("Update/Game"));
+
+    // Exactly the files that differ from the newest release come down.
+    QStringList differing;
+    qint64 differingBytes = 0;
+    for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
+        if (installed.value(it.key(), QByteArrayLiteral("\0missing")) != it.value()) {
+            differing << it.key();
+            differingBytes += it.value().size();
+        }
+    }
+    float version = QStringLiteral("1.%1").arg(installedMinor).toFloat();
+    Patcher patcher(nginx->baseUrl(), downloadDir, game.path(), version);
+    QCOMPARE(check(patcher), CheckOutcome::FilesListed);
+    QCOMPARE(patcher.fileCount(), differing.size());
+    QCOMPARE(patcher.totalDownloadSize(), differingBytes);
+    QCOMPARE(patcher.targetVersion(), 1.2f);
+    QCOMPARE(patcher.latestVersion(), 1.2f);
+
+    QSignalSpy done(&patcher, &Patcher::downloadListFileFinished);
+    QSignalSpy failed(&patcher, &Patcher::downloadFileFailed);
+    QSignalSpy downloaded(&patcher, &Patcher::downloadOneFileFinished);
+    patcher.startDownload(true);
+    QVERIFY(QTest::qWaitFor([&] { return done.count() + failed.count() > 0; }, 120000));
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(downloaded.count(), differing.size());
+
+    // The installed tree equals the published release, file by file.
+    const QString published = work.filePath(QStringLiteral("site/v1.2/files/"));
+    for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
+        const QByteArray md5 = LTools::fileMd5(game.filePath(it.key()));
+        QVERIFY2(!md5.isEmpty(), qPrintable(it.key()));
+        QCOMPARE(md5, LTools::fileMd5(published + it.key()));
+        QCOMPARE(md5, QCryptographicHash::hash(it.value(), QCryptographicHash::Md5));
+    }
+    // Besides: the player's file, the kept list, and what the old release had that the new
+    // one dropped (updates never delete).
+    QStringList expected = latest.keys();
+    expected << "Saves/slot1.sav"
+             << "Update/Game/UpdateList.xml";
+    for (const QString &old : installed.keys()) {
+        if (!latest.contains(old))
+            expected << old;
+    }
+    expected.sort();
+    QCOMPARE(filesBelow(game.path()), expected);
+
+    // The launcher records the reached version in settings.ini with six significant digits;
+    // with it read back, the next check finds nothing to do.
+    version = QString::number(double(patcher.targetVersion()), 'g', 6).toFloat();
+    Patcher again(nginx->baseUrl(), downloadDir, game.path(), version);
+    QCOMPARE(check(again), CheckOutcome::Current);
+    QVERIFY(!again.hasUpdateFiles());
+    QCOMPARE(again.targetVersion(), 1.2f);
+}
+
+QTEST_GUILESS_MAIN(TestPublishRoundTrip)
+#include "tst_publish_roundtrip.moc"
