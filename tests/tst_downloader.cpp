@@ -1,5 +1,6 @@
 #include "Downloader.h"
 #include "FaultServer.h"
+#include "TestFiles.h"
 #include "main.h"
 
 #include <QtTest>
@@ -12,36 +13,6 @@ Q_DECLARE_METATYPE(QList<FaultServer::Answer>)
 namespace {
 
 using Answer = FaultServer::Answer;
-
-QByteArray md5Hex(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
-}
-
-QByteArray patterned(int size)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 7 + i / 251) & 0xff);
-    return content;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-// All files below root, hidden temporary ones included.
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(root).relativeFilePath(it.next()));
-    files.sort();
-    return files;
-}
 
 const QByteArray EmptyDigest = "d41d8cd98f00b204e9800998ecf8427e";
 

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "Util.h"
 
 #include <QtTest>
@@ -7,47 +8,6 @@
 #endif
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-// Every entry below root, hidden ones included, with file contents: a failed operation must
-// leave this unchanged, temporary files included.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        tree.insert(
-            QDir(root).relativeFilePath(path), it.fileInfo().isDir() ? QByteArray("<dir>") : readFile(path));
-    }
-    return tree;
-}
-
-QByteArray md5Hex(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
-}
-
-QByteArray patterned(int size)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 131 + i / 977) & 0xff);
-    return content;
-}
 
 // A folder on another file system than the test's temporary folder, or empty.
 QString otherFileSystemRoot()

@@ -1,5 +1,6 @@
 #include "FaultServer.h"
 #include "Patcher.h"
+#include "TestFiles.h"
 
 #include <QtTest>
 
@@ -13,46 +14,6 @@ Q_DECLARE_METATYPE(QList<FaultServer::Answer>)
 namespace {
 
 using Answer = FaultServer::Answer;
-
-QByteArray md5Hex(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
-}
-
-QByteArray patterned(int size, int seed = 0)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 7 + seed * 13 + i / 251) & 0xff);
-    return content;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// Every entry below root, hidden ones included, with the content of each file.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        tree.insert(
-            QDir(root).relativeFilePath(path), it.fileInfo().isDir() ? QByteArray("<dir>") : readFile(path));
-    }
-    return tree;
-}
 
 QByteArray attribute(const char *name, const QString &value)
 {

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "UpdateManifest.h"
 
 #include <QtTest>
@@ -24,36 +25,9 @@ Run publish(const QStringList &arguments)
     return run;
 }
 
-bool writeFile(const QString &path, const QByteArray &content)
+QString md5Text(const QByteArray &content)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every folder and file below root with the files' contents: "nothing written" is checkable.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        entries.insert(relative, it.fileInfo().isDir() ? QByteArray("<folder>") : readFile(path));
-    }
-    return entries;
-}
-
-QString md5Hex(const QByteArray &content)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+    return QString::fromLatin1(md5Hex(content));
 }
 
 struct VersionRange
@@ -179,7 +153,7 @@ void TestPublish::publishesEveryFileAtItsAddress()
         const QString path = entry.relativeDir.isEmpty() ? entry.name : entry.relativeDir + '/' + entry.name;
         order << path;
         const QByteArray content = tree.value(path);
-        QCOMPARE(entry.md5, md5Hex(content));
+        QCOMPARE(entry.md5, md5Text(content));
         QCOMPARE(entry.size, qint64(content.size()));
         // Where the launcher fetches it: range folder, Dir, Name.
         QCOMPARE(readFile(range + '/' + entry.dir + '/' + entry.name), content);
@@ -348,7 +322,7 @@ void TestPublish::refusesUnsafeNames()
     const QString xml
         = QStringLiteral("<UpdateList><File Name=\"%1\" RelativeDir=\"%2\" MD5=\"%3\" Dir=\"%4\" "
                          "Size=\"3\"/></UpdateList>")
-              .arg(bad.mid(slash + 1).toHtmlEscaped(), relativeDir.toHtmlEscaped(), md5Hex("bad"),
+              .arg(bad.mid(slash + 1).toHtmlEscaped(), relativeDir.toHtmlEscaped(), md5Text("bad"),
                   (QStringLiteral("files/") + relativeDir).toHtmlEscaped());
     QCOMPARE(bool(UpdateManifest::readFileList(xml.toUtf8()).unsafe), launcherRule);
 }

@@ -1,5 +1,6 @@
 #include "NginxServer.h"
 #include "Patcher.h"
+#include "TestFiles.h"
 #include "Util.h"
 
 #include <QtTest>
@@ -9,14 +10,6 @@
 namespace {
 
 using Tree = QMap<QString, QByteArray>; // path below the game folder -> content
-
-QByteArray patterned(int size, int seed)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 131 + seed * 29 + i / 251) & 0xff);
-    return content;
-}
 
 // Three releases as a studio ships them: files changed, added, removed, moved into deeper
 // folders, and files no release touches.
@@ -55,16 +48,6 @@ bool writeTree(const QString &root, const Tree &tree)
             return false;
     }
     return true;
-}
-
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(root).relativeFilePath(it.next()));
-    files.sort();
-    return files;
 }
 
 bool publish(const QStringList &arguments, QString *output)

@@ -1,5 +1,6 @@
 #include "NginxServer.h"
 #include "Patcher.h"
+#include "TestFiles.h"
 #include "Util.h"
 
 #include <QtTest>
@@ -11,26 +12,6 @@
 #endif
 
 namespace {
-
-QByteArray patterned(int size, int seed)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 31 + seed * 17 + i / 509) & 0xff);
-    return content;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray md5Hex(const QByteArray &content)
-{
-    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
-}
 
 struct GameFile
 {
@@ -92,17 +73,6 @@ QByteArray updateList(const QList<GameFile> &files)
                    .toUtf8();
     }
     return xml + "</UpdateList>\n";
-}
-
-// Files below root apart from folders, relative to it.
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(root).relativeFilePath(it.next()));
-    files.sort();
-    return files;
 }
 
 bool waitFor(QSignalSpy &spy, const QList<QSignalSpy *> &others, int timeoutMs = 60000)
