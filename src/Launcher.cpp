@@ -5,21 +5,28 @@
 #include "Patcher.h"
 #include "SettingsDialog.h"
 #include "SystemInfoDialog.h"
+#include "Util.h"
 #include "main.h"
 
 #include <QBrush>
 #include <QColor>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QProcess>
+#include <QProgressBar>
 #include <QSettings>
+#include <QTimer>
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
 
 #include <exception>
+#include <limits>
 
 namespace {
 
@@ -27,6 +34,9 @@ namespace {
 const char PublisherHomePage[] = "https://www.zark-game.com/";
 
 const char GameExecutable[] = "ZARK.exe";
+const char LauncherExecutable[] = "Launcher.exe";
+// Lets a confirmed prompt close before the update takes over the window.
+constexpr int StartDelayMs = 100;
 constexpr int DefaultScreenWidth = 1024;
 constexpr int DefaultScreenHeight = 768;
 
@@ -206,7 +216,30 @@ void Launcher::setVersionLabel(float version)
     ui->gameVersionLabel->setText(tr("遊戲版號") + QStringLiteral(": ") + QString::number(version, 'f', 2));
 }
 
-// ---- Update check -------------------------------------------------------------------------
+// ---- Update flow --------------------------------------------------------------------------
+
+namespace {
+
+// The bars count kilobytes. A bar whose maximum is 0 shows a busy indicator instead of a
+// fill, so an empty count becomes 1; sizes beyond the bar's range stop at its end.
+int kilobytes(qint64 bytes)
+{
+    const qint64 units = qMin<qint64>(bytes / 1024, std::numeric_limits<int>::max());
+    return units == 0 ? 1 : int(units);
+}
+
+void setBar(QProgressBar *bar, qint64 value, qint64 maximum)
+{
+    bar->setRange(0, kilobytes(maximum));
+    bar->setValue(kilobytes(value));
+}
+
+QString progressText(qint64 done, qint64 total)
+{
+    return LTools::sizeText(done) + QStringLiteral(" / ") + LTools::sizeText(total);
+}
+
+} // namespace
 
 void Launcher::checkGameUpdate()
 {
@@ -215,9 +248,253 @@ void Launcher::checkGameUpdate()
     ui->progressBar->setFormat(tr("檢查更新檔案......"));
 
     gamePatcher = new Patcher(gameListUrl, updateDir + QStringLiteral("/Game"), gameDir, gameVersion);
-    // INTEGRATION: the update flow connects updateCheckFailed to showUpdateCheckFailed() here,
-    // before updateFileFinished.
+    connect(gamePatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
     connect(gamePatcher, &Patcher::updateFileFinished, this, &Launcher::updateGameVersion);
-    // INTEGRATION: the update flow connects updateCheckFinished to its game-check reaction here.
+    // An up-to-date game is the normal case: the launcher's own check must still run.
+    connect(gamePatcher, &Patcher::updateFileFinished, this, [this] {
+        ui->progressBar->setTextVisible(false);
+        checkLauncherUpdate();
+    });
+    connect(gamePatcher, &Patcher::updateCheckFinished, this, &Launcher::gameCheckFinished);
     gamePatcher->UpdateCheck();
+}
+
+void Launcher::gameCheckFinished()
+{
+    ui->progressBar->setTextVisible(false);
+    hasGameUpdate = gamePatcher->hasUpdateFiles();
+    if (!hasGameUpdate) {
+        checkLauncherUpdate();
+        return;
+    }
+    offerUpdate(false);
+    askGameUpdate();
+}
+
+void Launcher::checkLauncherUpdate()
+{
+    // The launcher's own version is fixed; a new one arrives as a new executable.
+    const float launcherVersion = 1.0f;
+    launcherPatcher
+        = new Patcher(launcherListUrl, updateDir + QStringLiteral("/Launcher"), launcherDir, launcherVersion);
+    connect(launcherPatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
+    connect(launcherPatcher, &Patcher::updateFileFinished, this, [this] {
+        ui->progressBar->setTextVisible(false);
+        checkManualUpdate();
+    });
+    connect(launcherPatcher, &Patcher::updateCheckFinished, this, &Launcher::launcherCheckFinished);
+    launcherPatcher->UpdateCheck();
+}
+
+void Launcher::launcherCheckFinished()
+{
+    hasLauncherUpdate = launcherPatcher->hasUpdateFiles();
+    ui->progressBar->setTextVisible(false);
+    if (!hasLauncherUpdate) {
+        checkManualUpdate();
+        return;
+    }
+    offerUpdate(true);
+    askLauncherUpdate();
+}
+
+// The update button asks again before it starts, as long as the update is not done.
+void Launcher::offerUpdate(bool isLauncher)
+{
+    ui->updatePushButton->setEnabled(true);
+    disconnect(ui->updatePushButton, nullptr, nullptr, nullptr);
+    connect(ui->updatePushButton, &QPushButton::clicked, this,
+        [this, isLauncher] { startUpdate(isLauncher, true); });
+}
+
+bool Launcher::askToUpdate(const QString &text)
+{
+    QMessageBox box;
+    box.setIcon(QMessageBox::Information);
+    box.setWindowTitle(tr("更新提示"));
+    box.setText(text);
+    QAbstractButton *yes = box.addButton(tr("確定"), QMessageBox::YesRole);
+    box.addButton(tr("取消"), QMessageBox::NoRole);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void Launcher::askGameUpdate()
+{
+    const QString size = LTools::sizeText(gamePatcher->totalDownloadSize());
+    if (askToUpdate(tr("遊戲有更新版本,是否要立即更新?\n(檔案容量:") + size + QStringLiteral(")")))
+        startUpdateSoon(false);
+}
+
+void Launcher::askLauncherUpdate()
+{
+    const QString size = LTools::sizeText(launcherPatcher->totalDownloadSize());
+    if (askToUpdate(
+            windowTitle() + tr(",有更新版本\n是否要立即更新?(檔案容量:") + size + QStringLiteral(")")))
+        startUpdateSoon(true);
+}
+
+// The update starts once the prompt has closed. Until then the button is off, or a click in
+// between would start a second run over the first.
+void Launcher::startUpdateSoon(bool isLauncher)
+{
+    ui->updatePushButton->setEnabled(false);
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this, timer, isLauncher] {
+        timer->stop();
+        timer->deleteLater();
+        // startUpdate turns it off again once the run starts; a refusal leaves the offer open.
+        ui->updatePushButton->setEnabled(true);
+        startUpdate(isLauncher, false);
+    });
+    timer->start(StartDelayMs);
+}
+
+void Launcher::checkManualUpdate()
+{
+    const float installed = getGameVersion();
+    if (gamePatcher && gamePatcher->latestVersion() > installed)
+        showManualUpdateNotice();
+}
+
+void Launcher::showManualUpdateNotice()
+{
+    const QString latest = QStringLiteral("%1").arg(double(gamePatcher->latestVersion()), 0, 'g', 6);
+    QMessageBox box;
+    box.setIcon(QMessageBox::Information);
+    box.setWindowTitle(QObject::tr("訊息提示"));
+    box.setText(tr("本遊戲目前最新版本為") + latest
+        + tr("版，由於資\n料量過於龐大，必須進行手動下載更新\n，製作團隊強烈建議玩家更新至此版本\n，以便享受"
+             "到更多有趣的遊戲內容。"));
+    QAbstractButton *go = box.addButton(tr("前往"), QMessageBox::YesRole);
+    box.addButton(tr("取消"), QMessageBox::NoRole);
+    box.exec();
+    if (box.clickedButton() == go)
+        QDesktopServices::openUrl(QUrl(gameSiteUrl, QUrl::TolerantMode));
+}
+
+void Launcher::showUpdateCheckFailed()
+{
+    ui->progressBar->setTextVisible(false);
+    ui->progressBar->setValue(0);
+    ui->progressBar->setMaximum(100);
+    ui->updatePushButton->setEnabled(false);
+
+    QMessageBox box;
+    box.setIcon(QMessageBox::Information);
+    box.setWindowTitle(tr("訊息提示"));
+    box.setText(tr("系統通知\n目前無法取得更新資訊"));
+    box.addButton(tr("確定"), QMessageBox::YesRole);
+    box.exec();
+}
+
+void Launcher::startUpdate(bool isLauncher, bool askFirst)
+{
+    qDebug() << "Start Update" << Qt::endl;
+    if (!isLauncher && LTools::mutexExists(MutexName::Game)) {
+        LTools::showWarning(tr("請關閉遊戲，繼續更新"));
+        return;
+    }
+
+    Patcher *patcher = isLauncher ? launcherPatcher : gamePatcher;
+    const QString size = LTools::sizeText(patcher->totalDownloadSize());
+    if (askFirst && !askToUpdate(tr("是否要立即更新?\n(下載容量:") + size + tr(")")))
+        return;
+
+    ui->updatePushButton->setEnabled(false);
+    ui->startButton->setEnabled(false);
+    ui->total_ProgressBar->setTextVisible(true);
+    ui->total_ProgressBar->setRange(0, 100);
+    ui->total_ProgressBar->setValue(0);
+    ui->total_ProgressBar->setFormat(QObject::tr("更新中"));
+    resetFileBar();
+
+    // The check's reactions (and those of an earlier, failed run) must not fire during this one.
+    disconnect(patcher, nullptr, this, nullptr);
+    connect(patcher, &Patcher::downloadFileFailed, this, &Launcher::updateFailed);
+    connect(patcher, &Patcher::updateDownloadFileState, this, &Launcher::showFileProgress);
+    connect(patcher, &Patcher::updateTotalDownloadState, this, &Launcher::processUpdateListFile);
+    connect(patcher, &Patcher::downloadOneFileFinished, this, &Launcher::resetFileBar);
+    connect(patcher, &Patcher::downloadListFileFinished, this,
+        isLauncher ? &Launcher::allLauncherDownloadFileFinish : &Launcher::allGameDownloadFileFinish);
+
+    // The launcher's files replace the running program: the self-update mode installs them.
+    const bool installAfterDownload = !isLauncher;
+    patcher->startDownload(installAfterDownload);
+}
+
+void Launcher::showFileProgress(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    ui->progressBar->setTextVisible(true);
+    setBar(ui->progressBar, bytesReceived, bytesTotal);
+    ui->progressBar->setFormat(progressText(bytesReceived, bytesTotal));
+}
+
+void Launcher::resetFileBar()
+{
+    ui->progressBar->setTextVisible(false);
+    ui->progressBar->setRange(0, 100);
+    ui->progressBar->setValue(0);
+}
+
+void Launcher::processUpdateListFile(qint64 nowSize, int nowCount)
+{
+    qDebug() << "Process Data From UpdateList" << Qt::endl;
+    try {
+        const auto *patcher = qobject_cast<const Patcher *>(sender());
+        if (!patcher)
+            return;
+        const qint64 total = patcher->totalDownloadSize();
+        ui->total_ProgressBar->setTextVisible(true);
+        setBar(ui->total_ProgressBar, nowSize, total);
+        ui->total_ProgressBar->setFormat(progressText(nowSize, total) + QStringLiteral(" (")
+            + QString::number(nowCount) + QLatin1Char('/') + QString::number(patcher->fileCount())
+            + QLatin1Char(')'));
+    } catch (...) {
+        // A progress display must never end the update.
+    }
+}
+
+void Launcher::updateFailed()
+{
+    ui->progressBar->setValue(0);
+    ui->progressBar->setTextVisible(false);
+    ui->total_ProgressBar->setValue(0);
+    ui->total_ProgressBar->setTextVisible(false);
+    ui->updatePushButton->setEnabled(true);
+    ui->startButton->setEnabled(true);
+    LTools::showWarning(tr("更新失敗，請稍候再試。"));
+}
+
+void Launcher::allGameDownloadFileFinish()
+{
+    updateGameVersion();
+    setVersionLabel(getGameVersion());
+    ui->startButton->setEnabled(true);
+
+    QMessageBox box;
+    box.setWindowTitle(tr("訊息提示"));
+    box.setText(tr("更新已完成"));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+
+    checkLauncherUpdate();
+}
+
+void Launcher::allLauncherDownloadFileFinish()
+{
+    QString source = updateDir + QStringLiteral("/Launcher/") + QLatin1String(LauncherExecutable);
+    // An update of the launcher's other files only: the running executable goes over again.
+    if (!QFileInfo(source).isFile())
+        source = launcherDir + QLatin1Char('/') + QLatin1String(LauncherExecutable);
+    const QString target = launcherDir + QStringLiteral("/newLauncher.exe");
+
+    constexpr bool keepSource = true;
+    constexpr bool verify = true;
+    if (!LTools::copyFile(source, target, keepSource, verify)) {
+        LTools::showWarning(tr("更新失敗，請稍候再試。"));
+        return;
+    }
+    ui->updatePushButton->setEnabled(false);
+    QCoreApplication::exit(Startup::HandOverExitCode);
 }

@@ -25,12 +25,25 @@ public:
     void startGame();
     float getGameVersion();
     void updateGameVersion();
-    void checkGameUpdate();
     void showSystemInfo();
+
+    void checkGameUpdate();
+    void checkLauncherUpdate();
+    void askGameUpdate();
+    void askLauncherUpdate();
+    void checkManualUpdate();
+    void showManualUpdateNotice();
+    void showUpdateCheckFailed();
+    void startUpdate(bool isLauncher, bool askFirst);
 
     // The page is served over plain HTTP into a program that may run elevated: only links a
     // browser or mail program handles are passed on, never file: or custom schemes.
     static bool isSafeExternalLink(const QUrl &url);
+
+private slots:
+    void processUpdateListFile(qint64 nowSize, int nowCount);
+    void allGameDownloadFileFinish();
+    void allLauncherDownloadFileFinish();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -41,6 +54,14 @@ private:
     void initializeUI();
     void initializeButtonEvent();
     void setVersionLabel(float version);
+    void gameCheckFinished();
+    void launcherCheckFinished();
+    void offerUpdate(bool isLauncher);
+    bool askToUpdate(const QString &text);
+    void startUpdateSoon(bool isLauncher);
+    void showFileProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+    void resetFileBar();
+    void updateFailed();
     QString settingsPath() const;
 
     Ui::Launcher *ui;

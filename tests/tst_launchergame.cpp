@@ -66,8 +66,12 @@ void TestLauncherGame::prepare(GameFolder &game, const QByteArray &settings)
     QVERIFY(game.installLauncher());
     const QString page = QFINDTESTDATA("data/launcher/site/index.html");
     QVERIFY(!page.isEmpty());
+    // Update lists with nothing to offer, so that no box of the update check covers the window.
+    QVERIFY(game.writeFile(QStringLiteral("lists/VersionList.xml"), "<VersionList/>\n"));
+    const QByteArray lists = QUrl::fromLocalFile(game.path(QStringLiteral("lists/"))).toEncoded();
     QVERIFY(game.writeFile(QStringLiteral("Launcher/launcher.ini"),
-        "[launcher]\nsite=" + QUrl::fromLocalFile(page).toEncoded() + "\n"));
+        "[launcher]\nsite=" + QUrl::fromLocalFile(page).toEncoded() + "\nlist=" + lists
+            + "\n[game]\nlist=" + lists + "\n"));
     QVERIFY(game.writeFile(QStringLiteral("settings.ini"), settings));
     const QString zark = game.path(QStringLiteral("ZARK.exe"));
     QVERIFY(QFile::copy(builtFile(QStringLiteral("ZARK.exe")), zark));

@@ -23,12 +23,108 @@
         <source>檢查更新檔案......</source>
         <translation>檢查更新檔案......</translation>
     </message>
+    <message>
+        <source>更新提示</source>
+        <translation>更新提示</translation>
+    </message>
+    <message>
+        <source>確定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>遊戲有更新版本,是否要立即更新?
+(檔案容量:</source>
+        <translation>遊戲有更新版本,是否要立即更新?
+(檔案容量:</translation>
+    </message>
+    <message>
+        <source>,有更新版本
+是否要立即更新?(檔案容量:</source>
+        <translation>,有更新版本
+是否要立即更新?(檔案容量:</translation>
+    </message>
+    <message>
+        <source>本遊戲目前最新版本為</source>
+        <translation>本遊戲目前最新版本為</translation>
+    </message>
+    <message>
+        <source>版，由於資
+料量過於龐大，必須進行手動下載更新
+，製作團隊強烈建議玩家更新至此版本
+，以便享受到更多有趣的遊戲內容。</source>
+        <translation>版，由於資
+料量過於龐大，必須進行手動下載更新
+，製作團隊強烈建議玩家更新至此版本
+，以便享受到更多有趣的遊戲內容。</translation>
+    </message>
+    <message>
+        <source>前往</source>
+        <translation>前往</translation>
+    </message>
+    <message>
+        <source>訊息提示</source>
+        <translation>訊息提示</translation>
+    </message>
+    <message>
+        <source>系統通知
+目前無法取得更新資訊</source>
+        <translation>系統通知
+目前無法取得更新資訊</translation>
+    </message>
+    <message>
+        <source>請關閉遊戲，繼續更新</source>
+        <translation>請關閉遊戲，繼續更新</translation>
+    </message>
+    <message>
+        <source>是否要立即更新?
+(下載容量:</source>
+        <translation>是否要立即更新?
+(下載容量:</translation>
+    </message>
+    <message>
+        <source>)</source>
+        <translation>)</translation>
+    </message>
+    <message>
+        <source>更新失敗，請稍候再試。</source>
+        <translation>更新失敗，請稍候再試。</translation>
+    </message>
+    <message>
+        <source>更新已完成</source>
+        <translation>更新已完成</translation>
+    </message>
 </context>
 <context>
     <name>LauncherUpdate</name>
     <message>
         <source>雲隼紀年-啟動器</source>
         <translation>雲隼紀年-啟動器</translation>
+    </message>
+    <message>
+        <source>更新中</source>
+        <translation>更新中</translation>
+    </message>
+    <message>
+        <source>更新失敗，請重新執行</source>
+        <translation>更新失敗，請重新執行</translation>
+    </message>
+    <message>
+        <source>。</source>
+        <translation>。</translation>
+    </message>
+    <message>
+        <source>更新已完成,</source>
+        <translation>更新已完成,</translation>
+    </message>
+    <message>
+        <source>將重新啟動,若沒自動啟動,
+請手動重新啟動</source>
+        <translation>將重新啟動,若沒自動啟動,
+請手動重新啟動</translation>
     </message>
 </context>
 <context>
@@ -96,6 +192,10 @@
     <message>
         <source>更新失敗,請重新啟動更新</source>
         <translation>更新失敗,請重新啟動更新</translation>
+    </message>
+    <message>
+        <source>啟動失敗,請重新啟動</source>
+        <translation>啟動失敗,請重新啟動</translation>
     </message>
 </context>
 <context>

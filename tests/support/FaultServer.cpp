@@ -88,7 +88,8 @@ private:
             + reasonPhrase(m_answer.status) + "\r\n";
         for (const auto &header : m_answer.headers)
             text += header.first + ": " + header.second + "\r\n";
-        text += "Content-Length: " + QByteArray::number(m_answer.body.size()) + "\r\n";
+        if (m_answer.announceLength)
+            text += "Content-Length: " + QByteArray::number(m_answer.body.size()) + "\r\n";
         text += "Connection: close\r\n\r\n";
         return text;
     }

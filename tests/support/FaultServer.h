@@ -35,6 +35,9 @@ public:
         // A trickle sends the body in steps of trickleBytes every trickleIntervalMs.
         int trickleBytes = 0;
         int trickleIntervalMs = 0;
+        // Without Content-Length the body ends when the connection closes: its size is unknown
+        // to the client until then.
+        bool announceLength = true;
 
         static Answer ok(const QByteArray &body);
         static Answer withStatus(int status, const QByteArray &body = QByteArray());
