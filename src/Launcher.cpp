@@ -309,14 +309,7 @@ void Launcher::offerUpdate(bool isLauncher)
 
 bool Launcher::askToUpdate(const QString &text)
 {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(tr("更新提示"));
-    box.setText(text);
-    QAbstractButton *yes = box.addButton(tr("確定"), QMessageBox::YesRole);
-    box.addButton(tr("取消"), QMessageBox::NoRole);
-    box.exec();
-    return box.clickedButton() == yes;
+    return LTools::showMessage(QMessageBox::Information, tr("更新提示"), text, tr("確定"), tr("取消"));
 }
 
 void Launcher::askGameUpdate()
@@ -360,16 +353,10 @@ void Launcher::checkManualUpdate()
 void Launcher::showManualUpdateNotice()
 {
     const QString latest = QStringLiteral("%1").arg(double(gamePatcher->latestVersion()), 0, 'g', 6);
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(QObject::tr("訊息提示"));
-    box.setText(tr("本遊戲目前最新版本為") + latest
+    const QString text = tr("本遊戲目前最新版本為") + latest
         + tr("版，由於資\n料量過於龐大，必須進行手動下載更新\n，製作團隊強烈建議玩家更新至此版本\n，以便享受"
-             "到更多有趣的遊戲內容。"));
-    QAbstractButton *go = box.addButton(tr("前往"), QMessageBox::YesRole);
-    box.addButton(tr("取消"), QMessageBox::NoRole);
-    box.exec();
-    if (box.clickedButton() == go)
+             "到更多有趣的遊戲內容。");
+    if (LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"), text, tr("前往"), tr("取消")))
         QDesktopServices::openUrl(QUrl(gameSiteUrl, QUrl::TolerantMode));
 }
 
@@ -380,12 +367,8 @@ void Launcher::showUpdateCheckFailed()
     ui->progressBar->setMaximum(100);
     ui->updatePushButton->setEnabled(false);
 
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(tr("訊息提示"));
-    box.setText(tr("系統通知\n目前無法取得更新資訊"));
-    box.addButton(tr("確定"), QMessageBox::YesRole);
-    box.exec();
+    LTools::showMessage(
+        QMessageBox::Information, tr("訊息提示"), tr("系統通知\n目前無法取得更新資訊"), tr("確定"));
 }
 
 void Launcher::startUpdate(bool isLauncher, bool askFirst)

@@ -88,12 +88,9 @@ void LauncherUpdate::copyFinished()
     ui->progressBar->setValue(100);
     ui->progressBar->setTextVisible(false);
 
-    QMessageBox box;
-    box.setWindowTitle(QObject::tr("訊息提示"));
-    box.setIcon(QMessageBox::Information);
-    box.setText(tr("更新已完成,") + windowTitle() + tr("將重新啟動,若沒自動啟動,\n請手動重新啟動"));
-    box.addButton(QObject::tr("確定"), QMessageBox::YesRole);
-    box.exec();
+    LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"),
+        tr("更新已完成,") + windowTitle() + tr("將重新啟動,若沒自動啟動,\n請手動重新啟動"),
+        QObject::tr("確定"));
 
     restartLauncher();
     QApplication::exit(0);

@@ -241,12 +241,7 @@ void SettingsDialog::accept()
 {
     if (saveSettings() == SaveResult::Saved) {
         buildResolutionList();
-        QMessageBox box;
-        box.setIcon(QMessageBox::Information);
-        box.setText(tr("畫面配置已套用成功"));
-        box.setWindowTitle(tr("訊息提示"));
-        box.addButton(tr("確定"), QMessageBox::YesRole);
-        box.exec();
+        LTools::showMessage(QMessageBox::Information, tr("訊息提示"), tr("畫面配置已套用成功"), tr("確定"));
     }
     checkApplyBtn();
 }
@@ -275,12 +270,9 @@ void SettingsDialog::reDetectHardware()
     checkApplyBtn();
     qDebug() << "Detect Quility: " << detectedQuality;
 
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.addButton(tr("確定"), QMessageBox::YesRole);
-    box.setText(tr("偵測完畢\n系統建議畫面配置為【") + Startup::qualityWord(detectedQuality) + tr("】"));
-    box.exec();
+    LTools::showMessage(QMessageBox::Information, QString(),
+        tr("偵測完畢\n系統建議畫面配置為【") + Startup::qualityWord(detectedQuality) + tr("】"), tr("確定"),
+        QString(), LTools::OnTop::Yes);
 }
 
 void SettingsDialog::openResolutionList()

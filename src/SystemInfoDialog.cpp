@@ -1,6 +1,7 @@
 #include "SystemInfoDialog.h"
 
 #include "SystemInformation.h"
+#include "Util.h"
 #include "ui_SystemInfoDialog.h"
 
 #include <QFile>
@@ -48,12 +49,8 @@ bool writeReport(const QString &path, const QString &text)
 
 void showSaved()
 {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(QObject::tr("訊息提示"));
-    box.setText(SystemInfoDialog::tr("硬體資訊儲存成功"));
-    box.addButton(SystemInfoDialog::tr("確定"), QMessageBox::YesRole);
-    box.exec();
+    LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"),
+        SystemInfoDialog::tr("硬體資訊儲存成功"), SystemInfoDialog::tr("確定"));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -58,13 +59,24 @@ QString LTools::sizeText(qint64 bytes)
 
 void LTools::showWarning(const QString &text)
 {
+    showMessage(
+        QMessageBox::Warning, QObject::tr("警告訊息"), text, QObject::tr("確定"), QString(), OnTop::Yes);
+}
+
+bool LTools::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+    const QString &yesText, const QString &noText, OnTop onTop)
+{
     QMessageBox box;
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(icon);
+    box.setWindowTitle(title);
     box.setText(text);
-    box.setWindowTitle(QObject::tr("警告訊息"));
-    box.addButton(QObject::tr("確定"), QMessageBox::YesRole);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
+    QAbstractButton *yes = box.addButton(yesText, QMessageBox::YesRole);
+    if (!noText.isEmpty())
+        box.addButton(noText, QMessageBox::NoRole);
+    if (onTop == OnTop::Yes)
+        box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
     box.exec();
+    return box.clickedButton() == yes;
 }
 
 bool LTools::deleteFile(const QString &path)

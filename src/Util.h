@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QMessageBox>
 #include <QString>
 
 // Names of the cross-process guards. ZARK_Game is created by the game; we only probe it.
@@ -28,6 +29,11 @@ public:
     static void releaseMutex(NamedMutex::Handle handle);
     static QString sizeText(qint64 bytes);
     static void showWarning(const QString &text);
+    // A modal message box without a parent, the texts already translated by the caller. True
+    // when the yes-role button was pressed; noText adds a no-role button.
+    enum class OnTop { No, Yes };
+    static bool showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+        const QString &yesText, const QString &noText = QString(), OnTop onTop = OnTop::No);
     static bool deleteFile(const QString &path);
 
     // Runs of the hardware detection tool. Success is judged by the caller from the files

@@ -135,12 +135,8 @@ bool confirmLauncherEnded()
     if (LTools::waitForMutex(MutexName::Launcher, 10))
         return true;
     // Unlike the shared warning box, this one does not stay on top.
-    QMessageBox box;
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QObject::tr("警告訊息"));
-    box.setText(applicationTitle() + QObject::tr("已開啟,請確認是否正常關閉後,再執行更新"));
-    box.addButton(QObject::tr("確定"), QMessageBox::YesRole);
-    box.exec();
+    LTools::showMessage(QMessageBox::Warning, QObject::tr("警告訊息"),
+        applicationTitle() + QObject::tr("已開啟,請確認是否正常關閉後,再執行更新"), QObject::tr("確定"));
     return false;
 }
 
@@ -186,14 +182,10 @@ std::unique_ptr<QSplashScreen> runFirstRunConfiguration(const Paths &paths)
     settings.setIniCodec("UTF-8");
     const int quality = settings.value(QStringLiteral("Video/QuickQuality"), 2).toInt();
 
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setWindowTitle(QObject::tr("訊息提示"));
-    box.addButton(QObject::tr("確定"), QMessageBox::YesRole);
-    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
-    box.setText(QObject::tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(quality) + QStringLiteral("】\n")
-        + QObject::tr("如您想自行調整，可於啟動介面\n上點選【遊戲設置】進行調整。"));
-    box.exec();
+    const QString text = QObject::tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(quality)
+        + QStringLiteral("】\n") + QObject::tr("如您想自行調整，可於啟動介面\n上點選【遊戲設置】進行調整。");
+    LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"), text, QObject::tr("確定"),
+        QString(), LTools::OnTop::Yes);
     return splash;
 }
 
