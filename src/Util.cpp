@@ -217,11 +217,15 @@ bool LTools::copyFile(const QString &source, const QString &target, bool keepSou
     if (targetInfo.exists() && sourceInfo == targetInfo)
         return true;
 
-    // A move is atomic and leaves the content untouched: nothing to verify. Any refusal (other
-    // file system, odd permissions) falls back to the copy, which fails cleanly if it must.
-    if (!keepSource
-        && FileReplace::moveOver(nativePath(source), nativePath(target)) == FileReplace::Result::Replaced)
-        return true;
+    // A move is atomic and leaves the content untouched: nothing to verify. Any other refusal
+    // (other file system, odd permissions) falls back to the copy, which fails cleanly if it must.
+    if (!keepSource) {
+        const FileReplace::Result moved = FileReplace::moveOver(nativePath(source), nativePath(target));
+        if (moved == FileReplace::Result::Replaced)
+            return true;
+        if (moved == FileReplace::Result::TargetInUse)
+            return false;
+    }
 
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))

@@ -1,53 +1,28 @@
 #include "TestFiles.h"
+#include "UpdateFixtures.h"
 #include "Util.h"
 
 #include <QtTest>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
+#include <memory>
 
-namespace {
-
-// A folder on another file system than the test's temporary folder, or empty.
-QString otherFileSystemRoot()
-{
-    const QString shm = QStringLiteral("/dev/shm");
-    return QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QString();
-}
-
-#ifdef Q_OS_UNIX
-int modeOf(const QString &path)
-{
-    struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
-bool setMode(const QString &path, int mode)
-{
-    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
-}
-#endif
-
-const QByteArray EmptyDigest = "d41d8cd98f00b204e9800998ecf8427e";
-
-} // namespace
+using UpdateTest::fileMode;
+using UpdateTest::setFileMode;
 
 class TestFileUtils : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void saveFileCreatesThreeFolderLevels();
-    void saveFileReplaces_data();
-    void saveFileReplaces();
+    void init();
+
+    void saveFile_data();
+    void saveFile();
     void saveFileRefused_data();
     void saveFileRefused();
 
     void digests_data();
     void digests();
-    void unreadableFileHasNoDigest_data();
-    void unreadableFileHasNoDigest();
 
     void copyFileInstalls_data();
     void copyFileInstalls();
@@ -55,45 +30,61 @@ private slots:
     void copyFileFailureKeepsBothFiles();
     void copyFileOntoItself();
 
-    void modes_data();
-    void modes();
-
     void stagedFileDiscardedLeavesNothing();
+
+private:
+    QString path(const QString &relative) const { return root->filePath(relative); }
+    // Where downloads lie: beside the install folder, or on another file system (/dev/shm),
+    // where installing cannot be a rename. Empty when there is no other file system.
+    QString downloadFolder(bool otherFileSystem);
+
+    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<QTemporaryDir> other;
 };
 
-void TestFileUtils::saveFileCreatesThreeFolderLevels()
+void TestFileUtils::init()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("one/two/three/file.bin"));
-    QVERIFY(LTools::saveFile(path, QByteArray("payload")));
-    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("one/two/three"))).isDir());
-    QCOMPARE(readFile(path), QByteArray("payload"));
-    QCOMPARE(QDir(dir.filePath(QStringLiteral("one/two/three"))).entryList(QDir::Files | QDir::Hidden),
-        QStringList {QStringLiteral("file.bin")});
+    root = std::make_unique<QTemporaryDir>();
+    QVERIFY(root->isValid());
+    other.reset();
 }
 
-void TestFileUtils::saveFileReplaces_data()
+QString TestFileUtils::downloadFolder(bool otherFileSystem)
 {
+    if (!otherFileSystem)
+        return path(QStringLiteral("Update"));
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    if (!shm.isDir() || !shm.isWritable())
+        return QString();
+    other = std::make_unique<QTemporaryDir>(shm.filePath() + QStringLiteral("/fileutils-XXXXXX"));
+    return other->isValid() ? other->path() : QString();
+}
+
+void TestFileUtils::saveFile_data()
+{
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("old");
     QTest::addColumn<QByteArray>("data");
-    QTest::newRow("new file") << QByteArray() << QByteArray("fresh");
-    QTest::newRow("shorter over longer") << QByteArray("a much longer old content") << QByteArray("short");
-    QTest::newRow("empty truncates") << QByteArray("old content") << QByteArray();
-    QTest::newRow("several blocks") << QByteArray("old") << patterned(3 * 1024 * 1024 + 7);
+    QTest::newRow("new file") << "file.bin" << QByteArray() << QByteArray("fresh");
+    QTest::newRow("three new folder levels")
+        << "one/two/three/file.bin" << QByteArray() << QByteArray("payload");
+    QTest::newRow("shorter over longer")
+        << "file.bin" << QByteArray("a much longer old content") << QByteArray("short");
+    QTest::newRow("empty truncates") << "file.bin" << QByteArray("old content") << QByteArray();
+    QTest::newRow("several blocks") << "file.bin" << QByteArray("old") << patterned(3 * 1024 * 1024 + 7);
 }
 
-void TestFileUtils::saveFileReplaces()
+void TestFileUtils::saveFile()
 {
+    QFETCH(QString, name);
     QFETCH(QByteArray, old);
     QFETCH(QByteArray, data);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("file.bin"));
     if (!old.isEmpty())
-        QVERIFY(writeFile(path, old));
-    QVERIFY(LTools::saveFile(path, data));
-    QCOMPARE(readFile(path), data);
-    QCOMPARE(
-        QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("file.bin")});
+        QVERIFY(writeFile(path(name), old));
+    QVERIFY(LTools::saveFile(path(name), data));
+    QCOMPARE(readFile(path(name)), data);
+    // Nothing left beside it.
+    QCOMPARE(filesBelow(root->path()), QStringList {name});
 }
 
 void TestFileUtils::saveFileRefused_data()
@@ -106,133 +97,134 @@ void TestFileUtils::saveFileRefused_data()
 void TestFileUtils::saveFileRefused()
 {
     QFETCH(QString, target);
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("blocker")), "i am a file"));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("folder/inside")), "keep me"));
-    const auto before = snapshot(dir.path());
-    QVERIFY(!LTools::saveFile(dir.filePath(target), QByteArray("data")));
-    QCOMPARE(snapshot(dir.path()), before);
+    QVERIFY(writeFile(path(QStringLiteral("blocker")), "i am a file"));
+    QVERIFY(writeFile(path(QStringLiteral("folder/inside")), "keep me"));
+    const auto before = snapshot(root->path());
+    QVERIFY(!LTools::saveFile(path(target), QByteArray("data")));
+    QCOMPARE(snapshot(root->path()), before);
 }
 
 void TestFileUtils::digests_data()
 {
+    QTest::addColumn<QString>("kind"); // "file", or an unreadable "missing" file or "folder"
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("short") << QByteArray("abc");
-    QTest::newRow("exactly one block") << patterned(1 << 20);
-    QTest::newRow("one block and a byte") << patterned((1 << 20) + 1);
-    QTest::newRow("several blocks") << patterned(5 * (1 << 20) - 3);
+    QTest::newRow("empty") << "file" << QByteArray();
+    QTest::newRow("short") << "file" << QByteArray("abc");
+    QTest::newRow("exactly one block") << "file" << patterned(1 << 20);
+    QTest::newRow("one block and a byte") << "file" << patterned((1 << 20) + 1);
+    QTest::newRow("several blocks") << "file" << patterned(5 * (1 << 20) - 3);
+    // Not even the digest of empty content: an unreadable file is not an empty one.
+    QTest::newRow("missing") << "missing" << QByteArray();
+    QTest::newRow("folder at the path") << "folder" << QByteArray();
 }
 
 void TestFileUtils::digests()
 {
+    QFETCH(QString, kind);
     QFETCH(QByteArray, content);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("f"));
-    QVERIFY(writeFile(path, content));
-    const QByteArray expected = QCryptographicHash::hash(content, QCryptographicHash::Md5);
+    const QString file = path(QStringLiteral("f"));
+    if (kind == QLatin1String("file"))
+        QVERIFY(writeFile(file, content));
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(file));
+    const bool readable = kind == QLatin1String("file");
+    const QByteArray expected = md5Hex(content);
 
-    QCOMPARE(LTools::fileMd5(path), expected);
-    QVERIFY(LTools::checkFileMd5(path, expected.toHex()));
-    QVERIFY(!LTools::checkFileMd5(path, expected.toHex().toUpper()));
-    QVERIFY(!LTools::checkFileMd5(path, expected.toHex().left(31)));
-    QVERIFY(!LTools::checkFileMd5(path, md5Hex(content + 'x')));
-}
-
-void TestFileUtils::unreadableFileHasNoDigest_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("missing") << QStringLiteral("missing.bin");
-    QTest::newRow("folder at the path") << QStringLiteral("folder");
-}
-
-void TestFileUtils::unreadableFileHasNoDigest()
-{
-    QFETCH(QString, name);
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder")));
-    const QString path = dir.filePath(name);
-    QVERIFY(LTools::fileMd5(path).isEmpty());
-    // Not even the digest of empty content: an unreadable file is not an empty one.
-    QVERIFY(!LTools::checkFileMd5(path, EmptyDigest));
+    QCOMPARE(LTools::fileMd5(file).toHex(), readable ? expected : QByteArray());
+    QCOMPARE(LTools::checkFileMd5(file, expected), readable);
+    QVERIFY(!LTools::checkFileMd5(file, expected.toUpper()));
+    QVERIFY(!LTools::checkFileMd5(file, expected.left(31)));
+    QVERIFY(!LTools::checkFileMd5(file, md5Hex(content + 'x')));
 }
 
 void TestFileUtils::copyFileInstalls_data()
 {
+    QTest::addColumn<QString>("target"); // below Game/
+    QTest::addColumn<int>("targetMode"); // -1: no target yet
     QTest::addColumn<bool>("keepSource");
     QTest::addColumn<bool>("verify");
     QTest::addColumn<bool>("otherFileSystem");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<int>("expectedMode"); // -1: no execute bit
 
-    const QString existing = QStringLiteral("Game/data/a.pak");
-    const QString nested = QStringLiteral("Game/new/deeper/a.pak");
-    QTest::newRow("move over existing") << false << true << false << existing << true;
-    QTest::newRow("move into missing folders") << false << true << false << nested << false;
-    QTest::newRow("keep source, verified") << true << true << false << existing << true;
-    QTest::newRow("keep source, unverified") << true << false << false << existing << true;
-    QTest::newRow("other file system, moved") << false << true << true << existing << true;
-    QTest::newRow("other file system, kept") << true << true << true << nested << false;
-    QTest::newRow("other file system, unverified") << false << false << true << existing << true;
+    QTest::newRow("move over existing") << "data/a.pak" << 0644 << false << true << false << 0644;
+    QTest::newRow("move into missing folders") << "new/deeper/a.pak" << -1 << false << true << false << -1;
+    QTest::newRow("keep source, verified") << "data/a.pak" << 0644 << true << true << false << 0644;
+    QTest::newRow("keep source, unverified") << "data/a.pak" << 0644 << true << false << false << 0644;
+    QTest::newRow("other file system, moved") << "data/a.pak" << 0644 << false << true << true << 0644;
+    QTest::newRow("other file system, kept") << "new/deeper/a.pak" << -1 << true << true << true << -1;
+    QTest::newRow("other file system, unverified") << "data/a.pak" << 0644 << false << false << true << 0644;
+    QTest::newRow("replaced executable, moved") << "Launcher.exe" << 0755 << false << true << false << 0755;
+    QTest::newRow("replaced executable, copied") << "Launcher.exe" << 0755 << true << true << false << 0755;
+    QTest::newRow("replaced executable, other fs") << "Launcher.exe" << 0755 << false << true << true << 0755;
+    QTest::newRow("replaced private file") << "secret.dat" << 0600 << false << true << false << 0600;
+    QTest::newRow("replaced script without .exe") << "run.sh" << 0750 << true << true << false << 0750;
+    QTest::newRow("new exe, moved") << "ZARK.exe" << -1 << false << true << false << 0755;
+    QTest::newRow("new exe, copied") << "newLauncher.exe" << -1 << true << true << false << 0755;
+    QTest::newRow("new exe, other fs") << "ZARK.exe" << -1 << false << true << true << 0755;
 }
 
 void TestFileUtils::copyFileInstalls()
 {
+    QFETCH(QString, target);
+    QFETCH(int, targetMode);
     QFETCH(bool, keepSource);
     QFETCH(bool, verify);
     QFETCH(bool, otherFileSystem);
-    QFETCH(QString, target);
-    QFETCH(bool, targetExists);
+    QFETCH(int, expectedMode);
 
-    QTemporaryDir installRoot;
-    std::unique_ptr<QTemporaryDir> downloadRoot;
-    if (otherFileSystem) {
-        const QString root = otherFileSystemRoot();
-        if (root.isEmpty())
-            QSKIP("no second file system (/dev/shm) here");
-        downloadRoot = std::make_unique<QTemporaryDir>(root + QStringLiteral("/fileutils-XXXXXX"));
-    } else {
-        downloadRoot = std::make_unique<QTemporaryDir>(installRoot.filePath(QStringLiteral("Update-XXXXXX")));
-    }
-    QVERIFY(downloadRoot->isValid());
-
+    const QString downloads = downloadFolder(otherFileSystem);
+    if (downloads.isEmpty())
+        QSKIP("no second file system (/dev/shm) here");
     const QByteArray content = patterned(3 * (1 << 20) + 11);
-    const QString source = downloadRoot->filePath(QStringLiteral("a.pak"));
-    const QString targetPath = installRoot.filePath(target);
-    QVERIFY(writeFile(source, content));
-    if (targetExists)
-        QVERIFY(writeFile(targetPath, "old installed content"));
+    const QString name = QFileInfo(target).fileName();
+    const QString source = downloads + QLatin1Char('/') + name;
+    const QString targetPath = path(QStringLiteral("Game/") + target);
+    QVERIFY(writeFile(source, content) && setFileMode(source, 0644));
+    if (targetMode >= 0)
+        QVERIFY(writeFile(targetPath, "old installed content") && setFileMode(targetPath, targetMode));
 
     QVERIFY(LTools::copyFile(source, targetPath, keepSource, verify));
     QCOMPARE(readFile(targetPath), content);
-    QCOMPARE(QFileInfo::exists(source), keepSource);
-    if (keepSource)
-        QCOMPARE(readFile(source), content);
+    QCOMPARE(readFile(source), keepSource ? content : QByteArray("(unreadable)"));
     // No temporary file beside the target or the source.
-    QCOMPARE(QDir(QFileInfo(targetPath).absolutePath()).entryList(QDir::Files | QDir::Hidden),
-        QStringList {QStringLiteral("a.pak")});
-    QCOMPARE(QDir(downloadRoot->path()).entryList(QDir::Files | QDir::Hidden).size(), keepSource ? 1 : 0);
+    QCOMPARE(filesBelow(QFileInfo(targetPath).absolutePath()), QStringList {name});
+    QCOMPARE(filesBelow(downloads).size(), keepSource ? 1 : 0);
+#ifdef Q_OS_UNIX
+    // In octal; where the umask decides, only whether it can be executed.
+    const auto modeText = [expectedMode](int mode) {
+        if (expectedMode < 0)
+            return QString::fromLatin1(mode & 0111 ? "executable" : "not executable");
+        return QString::number(mode, 8);
+    };
+    const QString expected = modeText(expectedMode < 0 ? 0644 : expectedMode);
+    QCOMPARE(modeText(fileMode(targetPath)), expected);
+    if (keepSource)
+        QCOMPARE(QString::number(fileMode(source), 8), QStringLiteral("644"));
+    // Saving over a file keeps its mode too.
+    QVERIFY(LTools::saveFile(targetPath, QByteArray("saved again")));
+    QCOMPARE(modeText(fileMode(targetPath)), expected);
+#endif
 }
 
 void TestFileUtils::copyFileFailureKeepsBothFiles_data()
 {
-    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("source"); // in the download folder; "none.pak" is missing
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("keepSource");
     QTest::addColumn<bool>("otherFileSystem");
 
-    QTest::newRow("non-empty folder at the target")
-        << QStringLiteral("Update/a.pak") << QStringLiteral("Game/folder") << false << false;
-    QTest::newRow("target's parent is a file")
-        << QStringLiteral("Update/a.pak") << QStringLiteral("Game/blocker/a.pak") << false << false;
-    QTest::newRow("new exe under a file")
-        << QStringLiteral("Update/ZARK.exe") << QStringLiteral("Game/blocker/ZARK.exe") << false << false;
-    QTest::newRow("kept source, folder at the target")
-        << QStringLiteral("Update/a.pak") << QStringLiteral("Game/folder") << true << false;
-    QTest::newRow("other file system, folder at the target")
-        << QStringLiteral("a.pak") << QStringLiteral("Game/folder") << false << true;
-    QTest::newRow("missing source") << QStringLiteral("Update/none.pak") << QStringLiteral("Game/old.pak")
-                                    << false << false;
+    QTest::newRow("non-empty folder at the target") << "a.pak"
+                                                    << "Game/folder" << false << false;
+    QTest::newRow("target's parent is a file") << "a.pak"
+                                               << "Game/blocker/a.pak" << false << false;
+    QTest::newRow("new exe under a file") << "ZARK.exe"
+                                          << "Game/blocker/ZARK.exe" << false << false;
+    QTest::newRow("kept source, folder at the target") << "a.pak"
+                                                       << "Game/folder" << true << false;
+    QTest::newRow("other file system, folder at the target") << "a.pak"
+                                                             << "Game/folder" << false << true;
+    QTest::newRow("missing source") << "none.pak"
+                                    << "Game/old.pak" << false << false;
 }
 
 void TestFileUtils::copyFileFailureKeepsBothFiles()
@@ -242,128 +234,53 @@ void TestFileUtils::copyFileFailureKeepsBothFiles()
     QFETCH(bool, keepSource);
     QFETCH(bool, otherFileSystem);
 
-    QTemporaryDir root;
-    std::unique_ptr<QTemporaryDir> other;
-    QString sourcePath = root.filePath(source);
-    if (otherFileSystem) {
-        if (otherFileSystemRoot().isEmpty())
-            QSKIP("no second file system (/dev/shm) here");
-        other = std::make_unique<QTemporaryDir>(otherFileSystemRoot() + QStringLiteral("/fileutils-XXXXXX"));
-        sourcePath = other->filePath(source);
-    }
-    if (!source.contains(QStringLiteral("none")))
+    const QString downloads = downloadFolder(otherFileSystem);
+    if (downloads.isEmpty())
+        QSKIP("no second file system (/dev/shm) here");
+    const QString sourcePath = downloads + QLatin1Char('/') + source;
+    if (source != QLatin1String("none.pak"))
         QVERIFY(writeFile(sourcePath, "new content"));
-    QVERIFY(writeFile(root.filePath(QStringLiteral("Game/blocker")), "a file, not a folder"));
-    QVERIFY(writeFile(root.filePath(QStringLiteral("Game/folder/inside.txt")), "keep me"));
-    QVERIFY(writeFile(root.filePath(QStringLiteral("Game/old.pak")), "installed"));
-#ifdef Q_OS_UNIX
-    const int sourceMode = modeOf(sourcePath);
-#endif
-    const auto before = snapshot(root.path());
-    const auto otherBefore = other ? snapshot(other->path()) : QMap<QString, QByteArray>();
+    QVERIFY(writeFile(path(QStringLiteral("Game/blocker")), "a file, not a folder"));
+    QVERIFY(writeFile(path(QStringLiteral("Game/folder/inside.txt")), "keep me"));
+    QVERIFY(writeFile(path(QStringLiteral("Game/old.pak")), "installed"));
+    const int sourceMode = fileMode(sourcePath);
+    const auto before = snapshot(root->path());
+    const auto downloadsBefore = snapshot(downloads);
 
-    QVERIFY(!LTools::copyFile(sourcePath, root.filePath(target), keepSource, true));
-    QCOMPARE(snapshot(root.path()), before);
-    if (other)
-        QCOMPARE(snapshot(other->path()), otherBefore);
-#ifdef Q_OS_UNIX
-    QCOMPARE(modeOf(sourcePath), sourceMode);
-#endif
+    QVERIFY(!LTools::copyFile(sourcePath, path(target), keepSource, true));
+    QCOMPARE(snapshot(root->path()), before);
+    QCOMPARE(snapshot(downloads), downloadsBefore);
+    QCOMPARE(fileMode(sourcePath), sourceMode);
 }
 
 void TestFileUtils::copyFileOntoItself()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.pak"));
-    QVERIFY(writeFile(path, "content"));
-    QVERIFY(LTools::copyFile(path, path, false, true));
-    QCOMPARE(readFile(path), QByteArray("content"));
-}
-
-void TestFileUtils::modes_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("targetMode"); // -1: no target yet
-    QTest::addColumn<bool>("keepSource");
-    QTest::addColumn<bool>("otherFileSystem");
-    QTest::addColumn<int>("expected"); // -1: no execute bit
-
-    QTest::newRow("replaced executable, moved") << "Launcher.exe" << 0755 << false << false << 0755;
-    QTest::newRow("replaced executable, copied") << "Launcher.exe" << 0755 << true << false << 0755;
-    QTest::newRow("replaced executable, other fs") << "Launcher.exe" << 0755 << false << true << 0755;
-    QTest::newRow("replaced private file") << "secret.dat" << 0600 << false << false << 0600;
-    QTest::newRow("replaced script without .exe") << "run.sh" << 0750 << true << false << 0750;
-    QTest::newRow("new exe, moved") << "ZARK.exe" << -1 << false << false << 0755;
-    QTest::newRow("new exe, copied") << "newLauncher.exe" << -1 << true << false << 0755;
-    QTest::newRow("new exe, other fs") << "ZARK.exe" << -1 << false << true << 0755;
-    QTest::newRow("new data file") << "a.pak" << -1 << false << false << -1;
-}
-
-void TestFileUtils::modes()
-{
-#ifndef Q_OS_UNIX
-    QSKIP("file modes are POSIX only");
-#else
-    QFETCH(QString, name);
-    QFETCH(int, targetMode);
-    QFETCH(bool, keepSource);
-    QFETCH(bool, otherFileSystem);
-    QFETCH(int, expected);
-
-    QTemporaryDir root;
-    std::unique_ptr<QTemporaryDir> other;
-    QString source = root.filePath(QStringLiteral("Update/") + name);
-    if (otherFileSystem) {
-        if (otherFileSystemRoot().isEmpty())
-            QSKIP("no second file system (/dev/shm) here");
-        other = std::make_unique<QTemporaryDir>(otherFileSystemRoot() + QStringLiteral("/fileutils-XXXXXX"));
-        source = other->filePath(name);
-    }
-    const QString target = root.filePath(QStringLiteral("Game/") + name);
-    QVERIFY(writeFile(source, "new version"));
-    QVERIFY(setMode(source, 0644));
-    if (targetMode >= 0) {
-        QVERIFY(writeFile(target, "old version"));
-        QVERIFY(setMode(target, targetMode));
-    }
-
-    QVERIFY(LTools::copyFile(source, target, keepSource, true));
-    QCOMPARE(readFile(target), QByteArray("new version"));
-    if (expected >= 0)
-        QCOMPARE(QString::number(modeOf(target), 8), QString::number(expected, 8));
-    else
-        QCOMPARE(modeOf(target) & 0111, 0);
-    if (keepSource)
-        QCOMPARE(QString::number(modeOf(source), 8), QStringLiteral("644"));
-
-    // Saving over a file keeps its mode too.
-    QVERIFY(LTools::saveFile(target, QByteArray("saved again")));
-    if (expected >= 0)
-        QCOMPARE(QString::number(modeOf(target), 8), QString::number(expected, 8));
-#endif
+    const QString file = path(QStringLiteral("a.pak"));
+    QVERIFY(writeFile(file, "content"));
+    QVERIFY(LTools::copyFile(file, file, false, true));
+    QCOMPARE(readFile(file), QByteArray("content"));
 }
 
 void TestFileUtils::stagedFileDiscardedLeavesNothing()
 {
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("sub/file.bin"));
+    const QString target = path(QStringLiteral("sub/file.bin"));
     {
         StagedFile staged(target);
         QVERIFY(staged.write(QByteArray("partial")));
-        QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // The bytes go to a temporary file beside the target, the digest is kept on the way.
+        QCOMPARE(filesBelow(root->path()).size(), 1);
         QVERIFY(!QFileInfo::exists(target));
         QCOMPARE(staged.md5Hex(), md5Hex("partial"));
         QVERIFY(staged.write(QByteArray(" more")));
         QCOMPARE(staged.md5Hex(), md5Hex("partial more"));
     }
-    QVERIFY(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QCOMPARE(filesBelow(root->path()), QStringList());
 
     StagedFile staged(target);
     QVERIFY(staged.write(QByteArray("whole")));
     QVERIFY(staged.commit(StagedFile::VerifyOnDisk));
     QCOMPARE(readFile(target), QByteArray("whole"));
-    QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden),
-        QStringList {QStringLiteral("file.bin")});
+    QCOMPARE(filesBelow(root->path()), QStringList {QStringLiteral("sub/file.bin")});
 }
 
 QTEST_GUILESS_MAIN(TestFileUtils)

@@ -1,14 +1,16 @@
 #include "GameFolder.h"
 #include "ProcessHelpers.h"
 #include "Util.h"
+#include "WindowHelpers.h"
 
-#include <QImage>
 #include <QtTest>
 
 #include <csignal>
 #include <sys/types.h>
 
 using namespace ProcessHelpers;
+
+static const QString WindowTitle = QStringLiteral("^雲隼紀年-啟動器$");
 
 // The real launcher under Xvfb with a compositor: what the player sees, and the start button
 // starting the stand-in game.
@@ -23,35 +25,9 @@ private slots:
     void windowAsSeen();
 
 private:
-    static void prepare(GameFolder &game, const QByteArray &settings);
-    static QPoint windowPosition(const QString &window);
-    static qint64 windowPid(const QString &window);
-    static bool mouseMove(const QPoint &at);
+    // Starts the launcher in a game folder with these settings; returns its window's position.
+    static QPoint start(GameFolder &game, QProcess &launcher, const QByteArray &settings);
 };
-
-static const QString WindowTitle = QStringLiteral("^雲隼紀年-啟動器$");
-
-namespace {
-
-QString xdotool(const QStringList &arguments)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    if (!tool.waitForFinished(10000))
-        tool.kill();
-    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
-}
-
-void stop(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
-
-} // namespace
 
 void TestLauncherGame::initTestCase()
 {
@@ -61,79 +37,46 @@ void TestLauncherGame::initTestCase()
     QVERIFY(QFileInfo::exists(builtFile(QStringLiteral("ZARK.exe"))));
 }
 
-void TestLauncherGame::prepare(GameFolder &game, const QByteArray &settings)
+QPoint TestLauncherGame::start(GameFolder &game, QProcess &launcher, const QByteArray &settings)
 {
-    QVERIFY(game.installLauncher());
     const QString page = QFINDTESTDATA("data/launcher/site/index.html");
-    QVERIFY(!page.isEmpty());
     // Update lists with nothing to offer, so that no box of the update check covers the window.
-    QVERIFY(game.writeFile(QStringLiteral("lists/VersionList.xml"), "<VersionList/>\n"));
     const QByteArray lists = QUrl::fromLocalFile(game.path(QStringLiteral("lists/"))).toEncoded();
-    QVERIFY(game.writeFile(QStringLiteral("Launcher/launcher.ini"),
-        "[launcher]\nsite=" + QUrl::fromLocalFile(page).toEncoded() + "\nlist=" + lists
-            + "\n[game]\nlist=" + lists + "\n"));
-    QVERIFY(game.writeFile(QStringLiteral("settings.ini"), settings));
     const QString zark = game.path(QStringLiteral("ZARK.exe"));
-    QVERIFY(QFile::copy(builtFile(QStringLiteral("ZARK.exe")), zark));
-    QVERIFY(QFile::setPermissions(zark, QFile::permissions(zark) | QFileDevice::ExeOwner));
-}
-
-QPoint TestLauncherGame::windowPosition(const QString &window)
-{
-    QPoint position(-1, -1);
-    const QString shell = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window});
-    for (const QString &line : shell.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("X=")))
-            position.setX(line.mid(2).toInt());
-        else if (line.startsWith(QLatin1String("Y=")))
-            position.setY(line.mid(2).toInt());
-    }
-    return position;
-}
-
-qint64 TestLauncherGame::windowPid(const QString &window)
-{
-    return xdotool({QStringLiteral("getwindowpid"), window}).toLongLong();
-}
-
-bool TestLauncherGame::mouseMove(const QPoint &at)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
-            QString::number(at.y())});
-    return tool.waitForFinished(10000) && tool.exitCode() == 0;
+    if (page.isEmpty() || !game.installLauncher()
+        || !game.writeFile(QStringLiteral("lists/VersionList.xml"), "<VersionList/>\n")
+        || !game.writeFile(QStringLiteral("Launcher/launcher.ini"),
+            "[launcher]\nsite=" + QUrl::fromLocalFile(page).toEncoded() + "\nlist=" + lists
+                + "\n[game]\nlist=" + lists + "\n")
+        || !game.writeFile(QStringLiteral("settings.ini"), settings)
+        || !QFile::copy(builtFile(QStringLiteral("ZARK.exe")), zark)
+        || !QFile::setPermissions(zark, QFile::permissions(zark) | QFileDevice::ExeOwner))
+        return QPoint(-1, -1);
+    startLauncher(launcher, game);
+    return windowPosition(waitForWindow(launcher.processId(), WindowTitle));
 }
 
 void TestLauncherGame::startButtonStartsGame_data()
 {
     QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("size"); // width and height passed on
     QTest::newRow("screen size from settings.ini")
         << QByteArray("[Video]\nResolutionWidth=1920\nResolutionHeight=1080\n[Settings]\nVersion=1.0\n")
-        << QStringList {QStringLiteral("-screen-width"), QStringLiteral("1920"),
-               QStringLiteral("-screen-height"), QStringLiteral("1080"), QStringLiteral("-single-instance")};
+        << QStringList {"1920", "1080"};
     QTest::newRow("size keys missing")
-        << QByteArray("[Video]\nFullScreen=true\n[Settings]\nVersion=1.0\n")
-        << QStringList {QStringLiteral("-screen-width"), QStringLiteral("1024"),
-               QStringLiteral("-screen-height"), QStringLiteral("768"), QStringLiteral("-single-instance")};
+        << QByteArray("[Video]\nFullScreen=true\n[Settings]\nVersion=1.0\n") << QStringList {"1024", "768"};
 }
 
 void TestLauncherGame::startButtonStartsGame()
 {
     QFETCH(QByteArray, settings);
-    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, size);
 
     GameFolder game;
-    prepare(game, settings);
-    QVERIFY(!LTools::mutexExists(MutexName::Game));
     QProcess launcher;
-    startLauncher(launcher, game);
-    const QString window = waitForWindow(launcher.processId(), WindowTitle);
-    QVERIFY(!window.isEmpty());
-    const QPoint origin = windowPosition(window);
-    QVERIFY(origin.x() >= 0);
-
+    QVERIFY(!LTools::mutexExists(MutexName::Game));
+    const QPoint origin = start(game, launcher, settings);
+    QVERIFY2(origin.x() >= 0, "no launcher window");
     QVERIFY(mouseMove(QPoint(2, 2))); // --sync waits for a move: start elsewhere
     QVERIFY(click(origin.x() + 876, origin.y() + 656)); // the middle of the start button
     QVERIFY(waitForExit(launcher, 10000));
@@ -141,13 +84,15 @@ void TestLauncherGame::startButtonStartsGame()
     QCOMPARE(launcher.exitCode(), 0);
 
     QTRY_COMPARE(game.readFile(QStringLiteral("ZARK.exe.args")),
-        (arguments.join(QLatin1Char('\n')) + QStringLiteral("\n--\n")).toUtf8());
-    QString gameWindow;
-    QTRY_VERIFY(!(gameWindow = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                      QStringLiteral("--name"), QStringLiteral("^ZARK$")}))
-                     .isEmpty());
-    const qint64 gamePid = windowPid(gameWindow.section(QLatin1Char('\n'), 0, 0));
-    QVERIFY(gamePid > 0);
+        QStringLiteral("-screen-width\n%1\n-screen-height\n%2\n-single-instance\n--\n")
+            .arg(size.at(0), size.at(1))
+            .toUtf8());
+    qint64 gamePid = 0;
+    QTRY_VERIFY((gamePid = xdotool(
+                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                         QStringLiteral("^ZARK$"), QStringLiteral("getwindowpid")})
+                               .toLongLong())
+        > 0);
     QVERIFY(LTools::mutexExists(MutexName::Game));
     screenshot(screenshotPath(QStringLiteral("game-started-%1.png")
                                   .arg(QTest::currentDataTag())
@@ -160,19 +105,13 @@ void TestLauncherGame::startButtonStartsGame()
 void TestLauncherGame::windowAsSeen()
 {
     GameFolder game;
-    prepare(game, "[Settings]\nVersion=1.05\n");
     QProcess launcher;
-    startLauncher(launcher, game);
-    const QString window = waitForWindow(launcher.processId(), WindowTitle);
-    QVERIFY(!window.isEmpty());
-    const QPoint origin = windowPosition(window);
+    const QPoint origin = start(game, launcher, "[Settings]\nVersion=1.05\n");
     QVERIFY(origin.x() > 0 && origin.y() > 0);
     QVERIFY(mouseMove(QPoint(2, 2))); // off the window
     QTest::qWait(1500); // the page loads from a local file
 
-    const QString idlePath = screenshotPath(QStringLiteral("launcher-idle.png"));
-    QVERIFY(screenshot(idlePath));
-    const QImage idle(idlePath);
+    const QImage idle = grabScreen(QStringLiteral("launcher-idle.png"));
     QVERIFY(!idle.isNull());
     // Uncovered corners of the window show what lies beneath; the background picture does not.
     const QRgb beneath = idle.pixel(origin.x() - 1, origin.y() + 790);
@@ -182,19 +121,17 @@ void TestLauncherGame::windowAsSeen()
 
     QVERIFY(mouseMove(origin + QPoint(876, 656)));
     QTest::qWait(300);
-    const QString hoverPath = screenshotPath(QStringLiteral("launcher-start-hover.png"));
-    QVERIFY(screenshot(hoverPath));
-    const QImage hover(hoverPath);
+    const QImage hover = grabScreen(QStringLiteral("launcher-start-hover.png"));
+    QVERIFY(!hover.isNull());
     const QRect startButton(origin + QPoint(750, 550), QSize(252, 213));
     QVERIFY(idle.copy(startButton) != hover.copy(startButton));
 
     // The disabled update button does not react to the pointer.
-    const QRect updateButton(origin + QPoint(650, 630), QSize(145, 133));
     QVERIFY(mouseMove(origin + QPoint(722, 696)));
     QTest::qWait(300);
-    const QString updatePath = screenshotPath(QStringLiteral("launcher-update-disabled-hover.png"));
-    QVERIFY(screenshot(updatePath));
-    QCOMPARE(QImage(updatePath).copy(updateButton), idle.copy(updateButton));
+    const QRect updateButton(origin + QPoint(650, 630), QSize(145, 133));
+    QCOMPARE(grabScreen(QStringLiteral("launcher-update-disabled-hover.png")).copy(updateButton),
+        idle.copy(updateButton));
     stop(launcher);
 }
 

@@ -1,6 +1,7 @@
 #include "GameFolder.h"
 #include "NginxServer.h"
 #include "ProcessHelpers.h"
+#include "Publishing.h"
 #include "TestFiles.h"
 #include "main.h"
 
@@ -16,8 +17,6 @@ using namespace ProcessHelpers;
 
 namespace {
 
-using Tree = QMap<QString, QByteArray>; // path below a folder -> content
-
 const QString WindowTitle = QStringLiteral("^雲隼紀年-啟動器$");
 const QString PromptTitle = QStringLiteral("^更新提示$");
 const QString InfoTitle = QStringLiteral("^訊息提示$");
@@ -26,73 +25,30 @@ const QString WarningTitle = QStringLiteral("^警告訊息$");
 // A POSIX exit status keeps the low 8 bits of the code the program returns.
 constexpr int HandOverStatus = Startup::HandOverExitCode & 0xff;
 
-bool writeTree(const QString &root, const Tree &tree)
-{
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
-        const QString path = root + QLatin1Char('/') + it.key();
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
-            return false;
-    }
-    return true;
-}
-
-Tree readTree(const QString &root)
-{
-    Tree tree;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            tree.insert(QDir(root).relativeFilePath(file.fileName()), file.readAll());
-    }
-    return tree;
-}
-
-bool publish(const QStringList &arguments, QString *output)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(PUBLISH_PATH), arguments);
-    const bool finished = process.waitForFinished(120000);
-    *output = QString::fromUtf8(process.readAll());
-    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Running processes whose program is path (as the launcher and the hand-over start them).
+// Running processes whose program is path (as the launcher and the hand-over start them). A
+// zombie's command line is empty: only processes that still run match.
 QList<qint64> processesOf(const QString &path)
 {
     QList<qint64> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool isPid = false;
-        const qint64 pid = entry.toLongLong(&isPid);
-        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!isPid || !commandLine.open(QIODevice::ReadOnly))
-            continue;
-        // A zombie's command line is empty: only processes that still run match.
-        if (QFile::decodeName(commandLine.readAll().split('\0').value(0)) == path)
-            pids << pid;
+    for (const QString &entry :
+        QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        if (QFile::decodeName(readFile(QStringLiteral("/proc/%1/cmdline").arg(entry)).split('\0').value(0))
+            == path)
+            pids << entry.toLongLong();
     }
     return pids;
 }
 
-qint64 waitForProcess(const QString &path, const QList<qint64> &except = {}, int timeoutMs = 15000)
+// A process of path other than except, 0 when none started in time.
+qint64 waitForProcess(const QString &path, qint64 except = 0)
 {
     qint64 found = 0;
-    const bool started = QTest::qWaitFor(
-        [&] {
-            for (qint64 pid : processesOf(path)) {
-                if (!except.contains(pid)) {
-                    found = pid;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return started ? found : 0;
+    const auto started = [&] {
+        for (qint64 pid : processesOf(path))
+            found = pid != except ? pid : found;
+        return found != 0;
+    };
+    return QTest::qWaitFor(started, 15000) ? found : 0;
 }
 
 // The hand-over starts its processes detached. This test process is their subreaper, so it
@@ -111,22 +67,6 @@ int waitForAdopted(qint64 pid, int timeoutMs)
         QTest::qWait(20);
     } while (clock.elapsed() < timeoutMs);
     return -1;
-}
-
-QPoint windowPosition(const QString &windowId)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"),
-        {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId});
-    tool.waitForFinished(5000);
-    QPoint position(-1, -1);
-    for (const QByteArray &line : tool.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("X="))
-            position.setX(line.mid(2).toInt());
-        else if (line.startsWith("Y="))
-            position.setY(line.mid(2).toInt());
-    }
-    return position;
 }
 
 } // namespace
@@ -202,21 +142,18 @@ QByteArray TestSelfUpdate::keepLog(const QString &stage)
 void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
 {
     // ---- The studio publishes game 1.1 and a new launcher build ----
-    const Tree game10 = {
-        {"ZARK.exe", patterned(150000, 1)},
-        {"Data/core.pak", patterned(300000, 2)},
-        {"Data/ui.pak", patterned(50000, 3)},
-    };
-    Tree game11 = game10;
+    const FileTree game10 = {{"ZARK.exe", patterned(150000, 1)}, {"Data/core.pak", patterned(300000, 2)},
+        {"Data/ui.pak", patterned(50000, 3)}};
+    FileTree game11 = game10;
     game11.insert("ZARK.exe", patterned(160000, 11));
     game11.insert("Data/core.pak", patterned(310000, 12));
     game11.insert("Data/Maps/map01.bin", patterned(40000, 13));
 
     // The new launcher is the built program with bytes appended: another digest, still runnable.
-    QFile built(builtFile(QStringLiteral("Launcher.exe")));
-    QVERIFY(built.open(QIODevice::ReadOnly));
-    Tree launcher2 = readTree(m_game->launcherDir()); // the launcher as installed, images and all
-    launcher2.insert("Launcher.exe", built.readAll() + QByteArray("\n-- launcher build 2 --\n").repeated(64));
+    FileTree launcher2 = readTree(m_game->launcherDir()); // the launcher as installed, images and all
+    launcher2.insert("Launcher.exe",
+        readFile(builtFile(QStringLiteral("Launcher.exe")))
+            + QByteArray("\n-- launcher build 2 --\n").repeated(64));
     // Enough new files that the copy run, one file per 100 ms, is there to be seen.
     for (int i = 1; i <= 30; ++i)
         launcher2.insert(QStringLiteral("data/release-note-%1.txt").arg(i, 2, 10, QLatin1Char('0')),
@@ -226,13 +163,13 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     const QString site = m_work.filePath(QStringLiteral("site"));
     QVERIFY(writeTree(release.arg(QStringLiteral("game-1.1")), game11));
     QVERIFY(writeTree(release.arg(QStringLiteral("launcher-2")), launcher2));
-    QString output;
-    QVERIFY2(publish({"--site", site + "/game", "--oldest", "1.0", release.arg("game-1.1"), "1.1"}, &output),
-        qPrintable(output));
-    QVERIFY2(publish({"--site", site + "/launcher", "--oldest", "1", "--dir", "launcher-2",
-                         release.arg("launcher-2"), "1"},
-                 &output),
-        qPrintable(output));
+    for (const QStringList &arguments :
+        {QStringList {"--site", site + "/game", "--oldest", "1.0", release.arg("game-1.1"), "1.1"},
+            QStringList {"--site", site + "/launcher", "--oldest", "1", "--dir", "launcher-2",
+                release.arg("launcher-2"), "1"}}) {
+        const ToolRun run = publish(arguments);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    }
     NginxServer nginx(site);
     QVERIFY2(nginx.start(), qPrintable(nginx.errorText()));
 
@@ -282,9 +219,8 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     const qint64 updatePid = waitForProcess(newLauncherPath);
     QVERIFY2(updatePid > 0, "the hand-over started newLauncher.exe");
     m_adopted << updatePid;
-    QFile updateArguments(QStringLiteral("/proc/%1/cmdline").arg(updatePid));
-    QVERIFY(updateArguments.open(QIODevice::ReadOnly));
-    QCOMPARE(updateArguments.readAll(), QFile::encodeName(newLauncherPath) + QByteArray("\0update\0", 8));
+    QCOMPARE(readFile(QStringLiteral("/proc/%1/cmdline").arg(updatePid)),
+        QFile::encodeName(newLauncherPath) + QByteArray("\0update\0", 8));
     QCOMPARE(md5Hex(m_game->readFile(QStringLiteral("Launcher/newLauncher.exe"))),
         md5Hex(launcher2.value("Launcher.exe")));
 
@@ -303,7 +239,7 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     // Every launcher file installed with its digest; executables stay executable.
     for (auto it = launcher2.cbegin(); it != launcher2.cend(); ++it) {
         const QString installed = m_game->path(QStringLiteral("Launcher/") + it.key());
-        QCOMPARE(md5Hex(m_game->readFile(QStringLiteral("Launcher/") + it.key())), md5Hex(it.value()));
+        QCOMPARE(md5Hex(readFile(installed)), md5Hex(it.value()));
         const QFile::Permissions mode = QFile::permissions(installed);
         const bool executable = it.key().endsWith(QLatin1String(".exe"));
         QVERIFY2(bool(mode & QFileDevice::ReadOther), qPrintable(it.key()));
@@ -321,12 +257,11 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     m_adopted.removeAll(updatePid);
 
     // ---- The new launcher comes back, removes newLauncher.exe and finds nothing to do ----
-    const qint64 restartedPid = waitForProcess(launcherPath, {launcherPid});
+    const qint64 restartedPid = waitForProcess(launcherPath, launcherPid);
     QVERIFY2(restartedPid > 0, "Launcher.exe was restarted");
     m_adopted << restartedPid;
-    QFile runningProgram(QStringLiteral("/proc/%1/exe").arg(restartedPid));
-    QVERIFY(runningProgram.open(QIODevice::ReadOnly));
-    QCOMPARE(md5Hex(runningProgram.readAll()), md5Hex(launcher2.value("Launcher.exe")));
+    QCOMPARE(md5Hex(readFile(QStringLiteral("/proc/%1/exe").arg(restartedPid))),
+        md5Hex(launcher2.value("Launcher.exe")));
     const QString window = waitForWindow(restartedPid, WindowTitle);
     QVERIFY(!window.isEmpty());
     QTRY_VERIFY(!m_game->exists(QStringLiteral("Launcher/newLauncher.exe")));
@@ -342,9 +277,10 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     QCOMPARE(settings.value(QStringLiteral("Settings/Version")).toString(), QStringLiteral("1.1"));
 
     // The player closes it with its close button.
-    const QPoint origin = windowPosition(window);
-    QVERIFY(origin.x() >= 0);
-    QVERIFY(click(origin.x() + 865 + 25, origin.y() + 300 + 25));
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"),
+                 {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QStringLiteral("890"),
+                     QStringLiteral("325"), QStringLiteral("click"), QStringLiteral("1")}),
+        0);
     QCOMPARE(waitForAdopted(restartedPid, 10000), 0);
     m_adopted.removeAll(restartedPid);
 }
@@ -352,18 +288,12 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
 void TestSelfUpdate::secondLauncherRefusedDuringSelfUpdate()
 {
     // Launcher files downloaded by an earlier launcher run, waiting to be installed.
-    const Tree downloads = {{"data/a.txt", "a"}, {"data/b.txt", "b"}, {"notes.txt", "notes"}};
-    QVERIFY(writeTree(m_game->path(QStringLiteral("Update/Launcher")), downloads));
-    QByteArray list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<UpdateList>\n";
-    for (auto it = downloads.cbegin(); it != downloads.cend(); ++it) {
-        const QFileInfo info(it.key());
-        const QByteArray dir
-            = info.path() == QLatin1String(".") ? QByteArray() : QFile::encodeName(info.path());
-        list += "  <File Name=\"" + QFile::encodeName(info.fileName()) + "\" RelativeDir=\"" + dir
-            + "\" MD5=\"" + md5Hex(it.value()) + "\" Dir=\"files\" Size=\""
-            + QByteArray::number(it.value().size()) + "\"/>\n";
-    }
-    QVERIFY(m_game->writeFile(QStringLiteral("Update/Launcher/UpdateList.xml"), list + "</UpdateList>\n"));
+    const FileTree downloads = {{"data/a.txt", "a"}, {"data/b.txt", "b"}, {"notes.txt", "notes"}};
+    const QString pending = m_game->path(QStringLiteral("Update/Launcher"));
+    QVERIFY(writeTree(pending, downloads));
+    const ToolRun run = publish({"--site", m_work.filePath("pending"), "--oldest", "1", pending, "1"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(QFile::copy(m_work.filePath("pending/v1/UpdateList.xml"), pending + "/UpdateList.xml"));
     m_game->writeSettings({{QStringLiteral("Settings/Version"), QStringLiteral("1.0")}});
 
     QProcess updater;

@@ -1,4 +1,5 @@
 #include "SystemInformation.h"
+#include "TestFiles.h"
 #include "platform/SystemInfo.h"
 
 #include <QDir>
@@ -46,6 +47,12 @@ QStringList reportLines(const SystemInformation &info)
         QString::number(info.getVertexShaderVersion()), QString::number(info.getPixelShaderVersion())};
 }
 
+// Fields of one text, '|' between them.
+QStringList fields(const char *text, char separator = '|')
+{
+    return QString::fromUtf8(text).split(QLatin1Char(separator));
+}
+
 QStringList unreadable(const SystemInfo::Report &report)
 {
     QStringList names;
@@ -79,10 +86,7 @@ bool applyChanges(const QString &root, const QStringList &changes)
             continue;
         }
         const int equals = change.indexOf(QLatin1Char('='));
-        QFile file(root + QLatin1Char('/') + change.left(equals));
-        if (!QDir().mkpath(QFileInfo(file).path()))
-            return false;
-        if (!file.open(QIODevice::WriteOnly) || file.write(change.mid(equals + 1).toUtf8()) < 0)
+        if (!writeFile(root + QLatin1Char('/') + change.left(equals), change.mid(equals + 1).toUtf8()))
             return false;
     }
     return true;
@@ -103,38 +107,28 @@ void TestSystemInfo::report_data()
 
     QTest::newRow("two adapters: the first is reported")
         << fixture(QStringLiteral("two-adapters"))
-        << QStringList {QStringLiteral("Ubuntu 22.04.4 LTS, Linux 6.5.0-27-generic x86_64"),
-               QStringLiteral("Intel(R) Core(TM) i5-9400 CPU @ 2.90GHz (4 CPUs)"),
-               QStringLiteral("15921MB RAM"), QStringLiteral("Vulkan 1.3.255"),
-               QStringLiteral("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]"),
-               QStringLiteral("i915"), QStringLiteral("6.5.0-27-generic"), QStringLiteral("HDA Intel PCH"),
-               QStringLiteral("3"), QStringLiteral("3")}
+        << fields("Ubuntu 22.04.4 LTS, Linux 6.5.0-27-generic x86_64|"
+                  "Intel(R) Core(TM) i5-9400 CPU @ 2.90GHz (4 CPUs)|15921MB RAM|Vulkan 1.3.255|"
+                  "Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]|i915|6.5.0-27-generic|"
+                  "HDA Intel PCH|3|3")
         << QStringList();
     // No model name on this board: its SoC or part number is not a processor name.
     QTest::newRow("no adapter")
         << fixture(QStringLiteral("no-adapter"))
-        << QStringList {QStringLiteral("Debian GNU/Linux 12 (bookworm), Linux 6.1.0-rpi7-rpi-v8"), QString(),
-               QStringLiteral("3793MB RAM"), QString(), QString(), QString(), QString(),
-               QStringLiteral("USB Audio Device"), QStringLiteral("0"), QStringLiteral("0")}
-        << QStringList {QStringLiteral("szProcessorEnglish"), QStringLiteral("szDirectXVersionLongEnglish"),
-               QStringLiteral("szDescription"), QStringLiteral("szDriverName"),
-               QStringLiteral("szDriverVersion")};
+        << fields(
+               "Debian GNU/Linux 12 (bookworm), Linux 6.1.0-rpi7-rpi-v8||3793MB RAM|||||USB Audio Device|0|0")
+        << fields(
+               "szProcessorEnglish|szDirectXVersionLongEnglish|szDescription|szDriverName|szDriverVersion");
     QTest::newRow("no sound card, no PCI database")
         << fixture(QStringLiteral("no-sound"))
-        << QStringList {QStringLiteral("Fedora Linux 39 (Workstation Edition), Linux 6.7.9-200.fc39.x86_64"),
-               QStringLiteral("AMD Ryzen 5 5500U with Radeon Graphics (8 CPUs)"),
-               QStringLiteral("7811MB RAM"), QStringLiteral("Vulkan 1.3.267"),
-               QStringLiteral("Device 1002:164c"), QStringLiteral("amdgpu"),
-               QStringLiteral("6.7.9-200.fc39.x86_64"), QString(), QStringLiteral("3"), QStringLiteral("3")}
-        << QStringList {QStringLiteral("szDescription")};
+        << fields("Fedora Linux 39 (Workstation Edition), Linux 6.7.9-200.fc39.x86_64|"
+                  "AMD Ryzen 5 5500U with Radeon Graphics (8 CPUs)|7811MB RAM|Vulkan 1.3.267|"
+                  "Device 1002:164c|amdgpu|6.7.9-200.fc39.x86_64||3|3")
+        << fields("szDescription");
     QTest::newRow("nothing readable")
-        << QStringLiteral("/nonexistent-root")
-        << QStringList {QString(), QString(), QString(), QString(), QString(), QString(), QString(),
-               QString(), QStringLiteral("0"), QStringLiteral("0")}
-        << QStringList {QStringLiteral("szOSExEnglish"), QStringLiteral("szProcessorEnglish"),
-               QStringLiteral("szPhysicalMemoryEnglish"), QStringLiteral("szDirectXVersionLongEnglish"),
-               QStringLiteral("szDescription"), QStringLiteral("szDriverName"),
-               QStringLiteral("szDriverVersion"), QStringLiteral("szDescription")};
+        << QStringLiteral("/nonexistent-root") << fields("||||||||0|0")
+        << fields("szOSExEnglish|szProcessorEnglish|szPhysicalMemoryEnglish|szDirectXVersionLongEnglish|"
+                  "szDescription|szDriverName|szDriverVersion|szDescription");
 }
 
 void TestSystemInfo::report()
@@ -152,40 +146,30 @@ void TestSystemInfo::adapter_data()
 {
     QTest::addColumn<QStringList>("changes");
     QTest::addColumn<QStringList>("lines"); // description, driver, version, API, shaders
+    const QString intel = QStringLiteral("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]|i915|");
+    const QString nvidia = QStringLiteral("NVIDIA Corporation GP106 [GeForce GTX 1060 6GB]|nvidia|");
+    const QString hasvk = QStringLiteral("-usr/share/vulkan/icd.d/intel_hasvk_icd.x86_64.json");
 
     QTest::newRow("driver with its own version, out of tree")
-        << QStringList {QStringLiteral("-sys/class/drm/card0")}
-        << QStringList {QStringLiteral("NVIDIA Corporation GP106 [GeForce GTX 1060 6GB]"),
-               QStringLiteral("nvidia"), QStringLiteral("535.161.07"), QStringLiteral("Vulkan 1.3.277"),
-               QStringLiteral("3")};
+        << fields("-sys/class/drm/card0") << (nvidia + "535.161.07|Vulkan 1.3.277|3").split('|');
     QTest::newRow("out-of-tree driver without a version")
-        << QStringList {QStringLiteral("-sys/class/drm/card0"), QStringLiteral("-sys/module/nvidia/version")}
-        << QStringList {QStringLiteral("NVIDIA Corporation GP106 [GeForce GTX 1060 6GB]"),
-               QStringLiteral("nvidia"), QString(), QStringLiteral("Vulkan 1.3.277"), QStringLiteral("3")};
+        << fields("-sys/class/drm/card0,-sys/module/nvidia/version", ',')
+        << (nvidia + "|Vulkan 1.3.277|3").split('|');
     QTest::newRow("device missing from the PCI database")
-        << QStringList {QStringLiteral("sys/class/drm/card0/device/uevent=DRIVER=i915\nPCI_ID=8086:9BC8\n")}
-        << QStringList {QStringLiteral("Intel Corporation Device 9bc8"), QStringLiteral("i915"),
-               QStringLiteral("6.5.0-27-generic"), QStringLiteral("Vulkan 1.3.255"), QStringLiteral("3")};
+        << fields("sys/class/drm/card0/device/uevent=DRIVER=i915\nPCI_ID=8086:9BC8\n")
+        << fields("Intel Corporation Device 9bc8|i915|6.5.0-27-generic|Vulkan 1.3.255|3");
     QTest::newRow("only one Intel Vulkan driver installed")
-        << QStringList {QStringLiteral("-usr/share/vulkan/icd.d/intel_hasvk_icd.x86_64.json")}
-        << QStringList {QStringLiteral("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]"),
-               QStringLiteral("i915"), QStringLiteral("6.5.0-27-generic"), QStringLiteral("Vulkan 1.3.274"),
-               QStringLiteral("3")};
+        << QStringList {hasvk} << (intel + "6.5.0-27-generic|Vulkan 1.3.274|3").split('|');
     QTest::newRow("no Vulkan driver for the adapter: no API, no shaders")
-        << QStringList {QStringLiteral("-usr/share/vulkan/icd.d/intel_hasvk_icd.x86_64.json"),
-               QStringLiteral("-usr/share/vulkan/icd.d/intel_icd.x86_64.json")}
-        << QStringList {QStringLiteral("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]"),
-               QStringLiteral("i915"), QStringLiteral("6.5.0-27-generic"), QString(), QStringLiteral("0")};
+        << QStringList {hasvk, QStringLiteral("-usr/share/vulkan/icd.d/intel_icd.x86_64.json")}
+        << (intel + "6.5.0-27-generic||0").split('|');
     QTest::newRow("device without a driver")
-        << QStringList {QStringLiteral("sys/class/drm/card0/device/uevent=PCI_ID=8086:3E92\n")}
-        << QStringList {QStringLiteral("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]"), QString(),
-               QString(), QString(), QStringLiteral("0")};
-    QTest::newRow("unknown vendor, broken Vulkan manifest")
-        << QStringList {QStringLiteral("sys/class/drm/card0/device/uevent=DRIVER=i915\nPCI_ID=1AF4:1050\n"),
-               QStringLiteral("usr/share/vulkan/icd.d/intel_icd.x86_64.json={\"ICD\": {\"library_path\": "),
-               QStringLiteral("-usr/share/vulkan/icd.d/intel_hasvk_icd.x86_64.json")}
-        << QStringList {QStringLiteral("Device 1af4:1050"), QStringLiteral("i915"),
-               QStringLiteral("6.5.0-27-generic"), QString(), QStringLiteral("0")};
+        << fields("sys/class/drm/card0/device/uevent=PCI_ID=8086:3E92\n")
+        << fields("Intel Corporation CoffeeLake-S GT2 [UHD Graphics 630]||||0");
+    QTest::newRow("unknown vendor, broken Vulkan manifest") << QStringList {
+        QStringLiteral("sys/class/drm/card0/device/uevent=DRIVER=i915\nPCI_ID=1AF4:1050\n"),
+        QStringLiteral("usr/share/vulkan/icd.d/intel_icd.x86_64.json={\"ICD\": {\"library_path\": "),
+        hasvk} << fields("Device 1af4:1050|i915|6.5.0-27-generic||0");
 }
 
 void TestSystemInfo::adapter()

@@ -1,6 +1,7 @@
 #include "BoxAnswerer.h"
 #include "SystemInfoDialog.h"
 #include "SystemInformation.h"
+#include "TestFiles.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@ class TestSystemInfoDialog : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void waitsBeforeCollecting();
     void reportLines();
     void savesTheReport();
@@ -22,14 +24,12 @@ private slots:
     void screenshot();
 
 private:
-    struct Parts
-    {
-        QTextBrowser *text;
-        QPushButton *close;
-        QPushButton *save;
-    };
-    static Parts parts(SystemInfoDialog &dialog);
-    static bool waitForReport(SystemInfoDialog &dialog);
+    // A dialog for a game directory of its own, its report not yet shown.
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<SystemInfoDialog> dialog;
+    QTextBrowser *text = nullptr;
+    QPushButton *close = nullptr;
+    QPushButton *save = nullptr;
 };
 
 namespace {
@@ -37,114 +37,95 @@ namespace {
 const QString waitingText = QStringLiteral("資料讀取中....");
 const QString reportFile = QStringLiteral("/system_info.txt");
 
-} // namespace
-
-TestSystemInfoDialog::Parts TestSystemInfoDialog::parts(SystemInfoDialog &dialog)
+bool showReport(SystemInfoDialog &dialog)
 {
-    return {dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser")),
-        dialog.findChild<QPushButton *>(QStringLiteral("pushButton")),
-        dialog.findChild<QPushButton *>(QStringLiteral("saveButton"))};
+    dialog.show();
+    QPushButton *save = dialog.findChild<QPushButton *>(QStringLiteral("saveButton"));
+    return save && QTest::qWaitFor([save] { return save->isEnabled(); }, 10000);
 }
 
-bool TestSystemInfoDialog::waitForReport(SystemInfoDialog &dialog)
+} // namespace
+
+void TestSystemInfoDialog::init()
 {
-    QPushButton *save = parts(dialog).save;
-    return save && QTest::qWaitFor([save] { return save->isEnabled(); }, 10000);
+    folder = std::make_unique<QTemporaryDir>();
+    dialog = std::make_unique<SystemInfoDialog>(nullptr, folder->path());
+    text = dialog->findChild<QTextBrowser *>(QStringLiteral("textBrowser"));
+    close = dialog->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    save = dialog->findChild<QPushButton *>(QStringLiteral("saveButton"));
+    QVERIFY(text && close && save);
 }
 
 void TestSystemInfoDialog::waitsBeforeCollecting()
 {
-    QTemporaryDir folder;
-    SystemInfoDialog dialog(nullptr, folder.path());
-    const Parts ui = parts(dialog);
-    QVERIFY(ui.text && ui.close && ui.save);
-    dialog.show();
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("硬體訊息"));
-    QCOMPARE(ui.text->toPlainText(), waitingText);
-    QVERIFY(!ui.save->isEnabled());
-    QVERIFY(ui.close->isEnabled());
+    dialog->show();
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("硬體訊息"));
+    QCOMPARE(text->toPlainText(), waitingText);
+    QVERIFY(!save->isEnabled());
+    QVERIFY(close->isEnabled());
 
     // The waiting text can never be saved.
     BoxAnswerer answerer;
-    QTest::mouseClick(ui.save, Qt::LeftButton);
-    QVERIFY(!QFile::exists(folder.path() + reportFile));
+    QTest::mouseClick(save, Qt::LeftButton);
+    QVERIFY(!QFile::exists(folder->path() + reportFile));
 
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(waitForReport(dialog));
+    QVERIFY(showReport(*dialog));
     QVERIFY2(clock.elapsed() >= 80, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(ui.text->toPlainText() != waitingText);
+    QVERIFY(text->toPlainText() != waitingText);
     QCOMPARE(answerer.count(), 0);
 }
 
 void TestSystemInfoDialog::reportLines()
 {
-    QTemporaryDir folder;
-    SystemInfoDialog dialog(nullptr, folder.path());
-    dialog.show();
-    QVERIFY(waitForReport(dialog));
-    const Parts ui = parts(dialog);
-    const QString text = ui.text->toPlainText();
-
+    QVERIFY(showReport(*dialog));
     const SystemInformation info;
-    const QStringList expected {
-        QStringLiteral("OS : ") + info.getOperatingSystem(), QStringLiteral("CPU : ") + info.getProcessor(),
-        QStringLiteral("Memory : ") + info.getPhysicalMemory(),
-        QStringLiteral("Display : ") + info.getDisplayDescription(),
-        QStringLiteral("DirectX : ") + info.getDirectXVersion(),
-        QStringLiteral("Driver : ") + info.getDisplayDriverName(),
-        QStringLiteral("Driver Version : ") + info.getDisplayDriverVersion(),
-        QStringLiteral("Vertex Shader Version : ") + QString::number(info.getVertexShaderVersion()),
-        QStringLiteral("Pixel Shader Version : ") + QString::number(info.getPixelShaderVersion()),
-        QStringLiteral("Sound : ") + info.getSoundDescription(),
-        QString(), // after the final line feed
-    };
-    QCOMPARE(text.split(QLatin1Char('\n')), expected);
+    const QStringList values {info.getOperatingSystem(), info.getProcessor(), info.getPhysicalMemory(),
+        info.getDisplayDescription(), info.getDirectXVersion(), info.getDisplayDriverName(),
+        info.getDisplayDriverVersion(), QString::number(info.getVertexShaderVersion()),
+        QString::number(info.getPixelShaderVersion()), info.getSoundDescription()};
+    const QStringList labels {"OS", "CPU", "Memory", "Display", "DirectX", "Driver", "Driver Version",
+        "Vertex Shader Version", "Pixel Shader Version", "Sound"};
+    QStringList expected;
+    for (int i = 0; i < labels.size(); ++i)
+        expected << labels.at(i) + QStringLiteral(" : ") + values.at(i);
+    expected << QString(); // after the final line feed
+    QCOMPARE(text->toPlainText().split(QLatin1Char('\n')), expected);
 
     // The collection runs once: the timer does not fill the text again.
-    ui.text->setPlainText(QStringLiteral("edited"));
+    text->setPlainText(QStringLiteral("edited"));
     QTest::qWait(350);
-    QCOMPARE(ui.text->toPlainText(), QStringLiteral("edited"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("edited"));
 }
 
 void TestSystemInfoDialog::savesTheReport()
 {
-    QTemporaryDir folder;
-    const QString path = folder.path() + reportFile;
-    {
-        // An older, longer report: a save must leave nothing of it.
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(8192, 'x'));
-    }
-    SystemInfoDialog dialog(nullptr, folder.path());
-    dialog.show();
-    QVERIFY(waitForReport(dialog));
-    const Parts ui = parts(dialog);
-    const QByteArray expected = ui.text->toPlainText().toUtf8();
+    // An older, longer report: a save must leave nothing of it.
+    const QString path = folder->path() + reportFile;
+    QVERIFY(writeFile(path, QByteArray(8192, 'x')));
+    QVERIFY(showReport(*dialog));
+    const QByteArray expected = text->toPlainText().toUtf8();
 
     BoxAnswerer answerer;
-    for (int save = 1; save <= 2; ++save) {
-        QTest::mouseClick(ui.save, Qt::LeftButton);
-        QCOMPARE(answerer.count(), save);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), expected);
+    for (int saves = 1; saves <= 2; ++saves) {
+        QTest::mouseClick(save, Qt::LeftButton);
+        QCOMPARE(answerer.count(), saves);
+        QCOMPARE(readFile(path), expected);
     }
     QVERIFY(!expected.startsWith("\xEF\xBB\xBF"));
     QVERIFY(!expected.contains('\r'));
-    QVERIFY(expected.endsWith('\n'));
     const QList<QByteArray> lines = expected.split('\n');
     QCOMPARE(lines.size(), 11);
     QVERIFY(lines.at(9).startsWith("Sound : "));
-    QVERIFY(lines.at(10).isEmpty());
+    QVERIFY(expected.endsWith('\n'));
 
     const BoxAnswerer::Box box = answerer.boxes().first();
     QCOMPARE(box.title, QStringLiteral("訊息提示"));
     QCOMPARE(box.text, QStringLiteral("硬體資訊儲存成功"));
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.buttons, QStringList {QStringLiteral("確定")});
-    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog->isVisible());
 }
 
 void TestSystemInfoDialog::failedSaveShowsNoBox_data()
@@ -163,8 +144,7 @@ void TestSystemInfoDialog::failedSaveShowsNoBox()
     QString directory = root.path();
     if (layout == QLatin1String("file")) {
         directory = root.filePath(QStringLiteral("game"));
-        QFile file(directory);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(writeFile(directory, QByteArray()));
     } else if (layout == QLatin1String("missing")) {
         directory = root.filePath(QStringLiteral("gone"));
     } else if (layout == QLatin1String("folder")) {
@@ -175,11 +155,10 @@ void TestSystemInfoDialog::failedSaveShowsNoBox()
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), root.path() + reportFile));
     }
 
-    SystemInfoDialog dialog(nullptr, directory);
-    dialog.show();
-    QVERIFY(waitForReport(dialog));
+    SystemInfoDialog other(nullptr, directory);
+    QVERIFY(showReport(other));
     BoxAnswerer answerer;
-    QTest::mouseClick(parts(dialog).save, Qt::LeftButton);
+    QTest::mouseClick(other.findChild<QPushButton *>(QStringLiteral("saveButton")), Qt::LeftButton);
     QTest::qWait(200);
     QCOMPARE(answerer.count(), 0);
     QVERIFY(!QFileInfo(directory + reportFile).isFile());
@@ -187,16 +166,13 @@ void TestSystemInfoDialog::failedSaveShowsNoBox()
 
 void TestSystemInfoDialog::closingWhileWaitingCollectsNothing()
 {
-    QTemporaryDir folder;
-    SystemInfoDialog dialog(nullptr, folder.path());
-    dialog.show();
-    const Parts ui = parts(dialog);
-    QTest::mouseClick(ui.close, Qt::LeftButton);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    dialog->show();
+    QTest::mouseClick(close, Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QTest::qWait(400);
-    QCOMPARE(ui.text->toPlainText(), waitingText);
-    QVERIFY(!ui.save->isEnabled());
+    QCOMPARE(text->toPlainText(), waitingText);
+    QVERIFY(!save->isEnabled());
 }
 
 // With LAUNCHER_SCREENSHOT set (under a real X server), the dialog with its report as a PNG.
@@ -205,13 +181,10 @@ void TestSystemInfoDialog::screenshot()
     const QString target = qEnvironmentVariable("LAUNCHER_SCREENSHOT");
     if (target.isEmpty())
         QSKIP("LAUNCHER_SCREENSHOT not set");
-    QTemporaryDir folder;
-    SystemInfoDialog dialog(nullptr, folder.path());
-    dialog.show();
-    QVERIFY(waitForReport(dialog));
+    QVERIFY(showReport(*dialog));
     QTest::qWait(300);
     // The dialog's own X window: without a window manager it has no frame to show anyway.
-    const QStringList arguments {QStringLiteral("-window"), QString::number(dialog.winId()), target};
+    const QStringList arguments {QStringLiteral("-window"), QString::number(dialog->winId()), target};
     QCOMPARE(QProcess::execute(QStringLiteral("import"), arguments), 0);
 }
 

@@ -17,6 +17,7 @@ using NativePath = std::string; // the file system's own encoding
 enum class Result {
     Replaced,
     OtherFileSystem, // a move cannot cross file systems: copy instead
+    TargetInUse, // still locked after the retries: a copy would wait as long and fail too
     Failed,
 };
 

@@ -3,134 +3,53 @@
 // started again with a sub-command is that other process.
 
 #include "FileReplace.h"
+#include "WineTest.h"
 
-#include <windows.h>
-
-#include <cstdio>
 #include <cwchar>
-#include <string>
+
+using namespace WineTest;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const char *what, long long detail = -1)
-{
-    if (ok) {
-        ++passed;
-        return;
-    }
-    ++failed;
-    if (detail >= 0)
-        std::printf("FAIL: %s (%lld)\n", what, detail);
-    else
-        std::printf("FAIL: %s\n", what);
-    std::fflush(stdout);
-}
-
-class Stopwatch
-{
-public:
-    long long ms() const { return (long long)(GetTickCount64() - m_start); }
-
-private:
-    ULONGLONG m_start = GetTickCount64();
-};
-
 bool writeFile(const std::wstring &path, const std::string &content)
 {
-    HANDLE file
-        = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == content.size();
+    FILE *file = _wfopen(path.c_str(), L"wb");
+    const bool ok = file && std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return file && std::fclose(file) == 0 && ok;
 }
 
 // "<missing>" when the file cannot be read.
 std::string readFile(const std::wstring &path)
 {
-    HANDLE file
-        = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    FILE *file = _wfopen(path.c_str(), L"rb");
+    if (!file)
         return "<missing>";
     std::string content;
     char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
         content.append(buffer, got);
-    CloseHandle(file);
+    std::fclose(file);
     return content;
 }
 
-// ---- child side: hold PATH EVENT MS ----------------------------------------------------------
-
-int holdFile(const std::wstring &path, const std::wstring &eventName, DWORD ms)
+// Child side: hold READY PATH MS. Readers may share the file; a replace (which deletes the
+// old file) may not.
+int holdFile(const wchar_t *ready, const wchar_t *path, DWORD ms)
 {
-    // Readers may share it; a replace (which deletes the old file) may not.
     HANDLE file = CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 3;
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
-    if (!ready)
-        return 4;
-    SetEvent(ready);
-    CloseHandle(ready);
+    signalReady(ready);
     Sleep(ms);
     CloseHandle(file);
     return 0;
 }
 
-// ---- parent side -----------------------------------------------------------------------------
-
-class Holder
+bool startHolder(Child &holder, const std::wstring &path, DWORD ms)
 {
-public:
-    ~Holder()
-    {
-        if (m_process) {
-            TerminateProcess(m_process, 1);
-            WaitForSingleObject(m_process, 5000);
-            CloseHandle(m_process);
-        }
-    }
-
-    // Returns once the child has the file open.
-    bool start(const std::wstring &path, DWORD ms)
-    {
-        const std::wstring eventName = L"frtest_" + std::to_wstring(GetCurrentProcessId()) + L"_ready";
-        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-        if (!ready)
-            return false;
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" hold \"" + path + L"\" \"" + eventName
-            + L"\" " + std::to_wstring(ms);
-        STARTUPINFOW startup {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info {};
-        bool ok = CreateProcessW(
-            self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
-        if (ok) {
-            CloseHandle(info.hThread);
-            m_process = info.hProcess;
-            HANDLE waits[] = {ready, m_process};
-            ok = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
-        }
-        CloseHandle(ready);
-        return ok;
-    }
-
-    bool finished(DWORD ms) { return WaitForSingleObject(m_process, ms) == WAIT_OBJECT_0; }
-
-private:
-    HANDLE m_process = nullptr;
-};
+    return holder.startReady({L"hold", path, std::to_wstring(ms)});
+}
 
 struct Folder
 {
@@ -145,87 +64,55 @@ struct Folder
     }
     ~Folder()
     {
-        for (const wchar_t *name :
-            {L"plain.exe", L"busy.new", L"Launcher.exe", L"stuck.new", L"stuck.exe", L"other.new"}) {
-            SetFileAttributesW(file(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        for (const wchar_t *name : {L"plain.exe", L"Launcher.exe", L"stuck.new", L"stuck.exe", L"other.new"})
             DeleteFileW(file(name).c_str());
-        }
         RemoveDirectoryW(file(L"folder.exe").c_str());
         RemoveDirectoryW(path.c_str());
     }
     std::wstring file(const wchar_t *name) const { return path + L"\\" + name; }
 };
 
-void replacesPlainFile(const Folder &folder)
+// Sets up source and target, replaces while a holder keeps target open for holdMs (none when
+// 0), and checks the result, the time it took and both files afterwards.
+void replace(const Folder &folder, const char *what, const wchar_t *sourceName, const wchar_t *targetName,
+    DWORD holdMs, FileReplace::Result expected, long long minMs, long long maxMs)
 {
-    const std::wstring source = folder.file(L"plain.new");
-    const std::wstring target = folder.file(L"plain.exe");
-    check(writeFile(source, "new") && writeFile(target, "old"), "plain: set up");
-    check(FileReplace::moveOver(source, target) == FileReplace::Result::Replaced, "plain: replaced");
-    check(readFile(target) == "new", "plain: new content");
-    check(readFile(source) == "<missing>", "plain: source moved");
-}
-
-void waitsForTargetReleasedWithinLimit(const Folder &folder)
-{
-    const std::wstring source = folder.file(L"busy.new");
-    const std::wstring target = folder.file(L"Launcher.exe");
-    check(writeFile(source, "new launcher") && writeFile(target, "old launcher"), "busy: set up");
-    Holder holder;
-    check(holder.start(target, 1000), "busy: holder started");
-    // Without the retry this fails at once: the holder refuses deletion.
-    check(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0,
-        "busy: target really in use");
+    const std::wstring source = folder.file(sourceName), target = folder.file(targetName);
+    check(writeFile(source, "new") && writeFile(target, "old"), what, "set up");
+    Child holder;
+    if (holdMs) {
+        check(startHolder(holder, target, holdMs), what, "holder started");
+        // Without the retry the replace fails at once: the holder refuses deletion.
+        check(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0, what,
+            "target really in use");
+    }
     Stopwatch clock;
     const FileReplace::Result result = FileReplace::moveOver(source, target);
     const long long elapsed = clock.ms();
-    check(result == FileReplace::Result::Replaced, "busy: replaced once released", (long long)result);
-    check(elapsed >= 700 && elapsed < 4000, "busy: waited for the release", elapsed);
-    check(readFile(target) == "new launcher", "busy: new content");
-    check(readFile(source) == "<missing>", "busy: source moved");
-    check(holder.finished(5000), "busy: holder ended");
-}
-
-void givesUpAfterLimit(const Folder &folder)
-{
-    const std::wstring source = folder.file(L"stuck.new");
-    const std::wstring target = folder.file(L"stuck.exe");
-    check(writeFile(source, "new") && writeFile(target, "old"), "stuck: set up");
-    Holder holder;
-    check(holder.start(target, 20000), "stuck: holder started");
-    Stopwatch clock;
-    const FileReplace::Result result = FileReplace::moveOver(source, target);
-    const long long elapsed = clock.ms();
-    check(result == FileReplace::Result::Failed, "stuck: failed", (long long)result);
-    check(elapsed >= 4900 && elapsed < 8000, "stuck: gave up after about 5 s", elapsed);
-    check(readFile(target) == "old", "stuck: target unchanged");
-    check(readFile(source) == "new", "stuck: source unchanged");
+    check(result == expected, what, "result " + std::to_string(int(result)));
+    check(elapsed >= minMs && elapsed < maxMs, what, "took " + std::to_string(elapsed) + " ms");
+    const bool replaced = expected == FileReplace::Result::Replaced;
+    check(readFile(target) == (replaced ? "new" : "old"), what, "target content");
+    check(readFile(source) == (replaced ? "<missing>" : "new"), what, "source content");
+    if (holdMs && replaced)
+        check(holder.wait(5000) == 0, what, "holder ended");
 }
 
 // (A read-only target cannot be shown here: wine replaces it where Windows denies access.)
 void failsAtOnceWhenWaitingCannotHelp(const Folder &folder)
 {
-    const std::wstring source = folder.file(L"other.new");
-    check(writeFile(source, "new"), "other: set up");
-
-    const std::wstring directory = folder.file(L"folder.exe");
-    check(CreateDirectoryW(directory.c_str(), nullptr) != 0, "other: folder target");
-    const std::wstring missingSource = folder.file(L"missing.new");
+    const std::wstring source = folder.file(L"other.new"), directory = folder.file(L"folder.exe");
     const std::wstring plain = folder.file(L"plain.exe");
-
-    struct Case
-    {
-        const wchar_t *from;
-        const wchar_t *to;
-        const char *what;
-    } cases[] = {
-        {source.c_str(), directory.c_str(), "other: folder target fails at once"},
-        {missingSource.c_str(), plain.c_str(), "other: missing source fails at once"},
+    check(writeFile(source, "new") && CreateDirectoryW(directory.c_str(), nullptr), "other: set up");
+    const std::wstring cases[][3] = {
+        {source, directory, L"folder target"},
+        {folder.file(L"missing.new"), plain, L"missing source"},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         Stopwatch clock;
-        const FileReplace::Result result = FileReplace::moveOver(c.from, c.to);
-        check(result == FileReplace::Result::Failed && clock.ms() < 1000, c.what, clock.ms());
+        const FileReplace::Result result = FileReplace::moveOver(c[0], c[1]);
+        check(result == FileReplace::Result::Failed && clock.ms() < 1000, "other: fails at once",
+            std::string(c[2].begin(), c[2].end()) + ", " + std::to_string(clock.ms()) + " ms");
     }
     check(readFile(source) == "new", "other: source unchanged");
     check(readFile(plain) == "new", "other: target unchanged");
@@ -239,11 +126,10 @@ int wmain(int argc, wchar_t **argv)
         return holdFile(argv[2], argv[3], DWORD(std::wcstoul(argv[4], nullptr, 10)));
 
     const Folder folder;
-    replacesPlainFile(folder);
-    waitsForTargetReleasedWithinLimit(folder);
-    givesUpAfterLimit(folder);
+    const auto Replaced = FileReplace::Result::Replaced, InUse = FileReplace::Result::TargetInUse;
+    replace(folder, "plain", L"plain.new", L"plain.exe", 0, Replaced, 0, 1000);
+    replace(folder, "busy: replaced once released", L"busy.new", L"Launcher.exe", 1000, Replaced, 700, 4000);
+    replace(folder, "stuck: gives up after about 5 s", L"stuck.new", L"stuck.exe", 20000, InUse, 4900, 8000);
     failsAtOnceWhenWaitingCannotHelp(folder);
-
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return summary();
 }

@@ -1,0 +1,30 @@
+#ifndef LAUNCHERFOLDER_H
+#define LAUNCHERFOLDER_H
+
+#include "GameFolder.h"
+
+#include <QList>
+#include <QMap>
+#include <QSize>
+
+// A game folder with the built launcher installed (program, catalogue, pictures) and the
+// process inside its launcher directory while the object lives: where the windows run.
+class LauncherFolder : public GameFolder
+{
+public:
+    LauncherFolder();
+    bool isInstalled() const { return m_installed; }
+    // settings.ini in the game directory as "Group/Key" -> value, read as UTF-8.
+    QMap<QString, QString> settingsValues() const;
+
+private:
+    bool m_installed;
+    WorkingDirectory m_cwd;
+};
+
+// resolution.dat as the detection tool writes it (its key spellings included).
+QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false);
+// The same around a hand-written outputResolution value, for entries the tool would not write.
+QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false);
+
+#endif
