@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "GameSettings.h"
 #include "Launcher.h"
 #include "LauncherUpdate.h"
 #include "Util.h"
@@ -180,7 +181,7 @@ std::unique_ptr<QSplashScreen> runFirstRunConfiguration(const Paths &paths)
 
     QSettings settings(paths.settingsFile, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
-    const int quality = settings.value(QStringLiteral("Video/QuickQuality"), 2).toInt();
+    const int quality = settings.value(SettingsKey::QuickQuality, 2).toInt();
 
     const QString text = QObject::tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(quality)
         + QStringLiteral("】\n") + QObject::tr("如您想自行調整，可於啟動介面\n上點選【遊戲設置】進行調整。");
