@@ -252,7 +252,6 @@ bool LTools::copyFile(const QString &source, const QString &target, bool keepSou
 
 StagedFile::StagedFile(const QString &targetPath)
     : m_targetPath(targetPath)
-    , m_hash(QCryptographicHash::Md5)
 { }
 
 StagedFile::~StagedFile()
@@ -303,7 +302,7 @@ bool StagedFile::write(const char *data, qint64 size)
         m_failed = true;
         return false;
     }
-    addToHash(m_hash, data, size);
+    m_hash.addData(data, size);
     m_size += size;
     return true;
 }

@@ -1,6 +1,7 @@
 #ifndef UTIL_H
 #define UTIL_H
 
+#include "StreamDigest.h"
 #include "platform/NamedMutex.h"
 
 #include <QByteArray>
@@ -101,7 +102,7 @@ public:
 private:
     QString m_targetPath;
     QFile m_file;
-    QCryptographicHash m_hash;
+    mutable StreamDigest m_hash;
     qint64 m_size = 0;
     bool m_failed = false;
 };

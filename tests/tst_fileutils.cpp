@@ -31,6 +31,8 @@ private slots:
     void copyFileOntoItself();
 
     void stagedFileDiscardedLeavesNothing();
+    void streamDigest_data();
+    void streamDigest();
 
 private:
     QString path(const QString &relative) const { return root->filePath(relative); }
@@ -281,6 +283,38 @@ void TestFileUtils::stagedFileDiscardedLeavesNothing()
     QVERIFY(staged.commit(StagedFile::VerifyOnDisk));
     QCOMPARE(readFile(target), QByteArray("whole"));
     QCOMPARE(filesBelow(root->path()), QStringList {QStringLiteral("sub/file.bin")});
+}
+
+void TestFileUtils::streamDigest_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunk");
+    QTest::newRow("empty") << 0 << 1;
+    QTest::newRow("small, inline") << 5000 << 333;
+    QTest::newRow("exactly the inline limit") << (1 << 20) << 4096;
+    QTest::newRow("one byte past it") << (1 << 20) + 1 << 4096;
+    QTest::newRow("large, odd chunks through a full queue") << 24 * 1024 * 1024 + 7 << 1000003;
+}
+
+// The digest must not depend on where the hashing happened or on how the stream was cut.
+void TestFileUtils::streamDigest()
+{
+    QFETCH(int, size);
+    QFETCH(int, chunk);
+    const QByteArray content = patterned(size, 5);
+    const int half = size / 2;
+    StreamDigest digest;
+    for (int round = 0; round < 2; ++round) { // the second round checks reset()
+        for (int at = 0; at < size; at += chunk) {
+            if (at <= half && half < at + chunk)
+                QCOMPARE(
+                    digest.result(), QCryptographicHash::hash(content.left(at), QCryptographicHash::Md5));
+            digest.addData(content.constData() + at, qMin(chunk, size - at));
+        }
+        QCOMPARE(digest.result().toHex(), md5Hex(content));
+        digest.reset();
+    }
+    QCOMPARE(digest.result().toHex(), md5Hex(QByteArray()));
 }
 
 QTEST_GUILESS_MAIN(TestFileUtils)
