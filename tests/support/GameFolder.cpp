@@ -1,5 +1,7 @@
 #include "GameFolder.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -47,10 +49,7 @@ QString GameFolder::path(const QString &relative) const
 
 bool GameFolder::writeFile(const QString &relative, const QByteArray &content) const
 {
-    const QString target = path(relative);
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    QFile file(target);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return ::writeFile(path(relative), content);
 }
 
 QByteArray GameFolder::readFile(const QString &relative) const

@@ -69,22 +69,27 @@ bool loadFonts(QString *error)
     return true;
 }
 
-QFont serif(qreal pixelSize, int weight)
+namespace {
+
+QFont cjkFont(const QString &family, qreal pixelSize, int weight)
 {
-    QFont font(QStringLiteral("Noto Serif CJK TC"));
+    QFont font(family);
     font.setPixelSize(qRound(pixelSize));
     font.setWeight(weight);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
+} // namespace
+
+QFont serif(qreal pixelSize, int weight)
+{
+    return cjkFont(QStringLiteral("Noto Serif CJK TC"), pixelSize, weight);
+}
+
 QFont sans(qreal pixelSize, int weight)
 {
-    QFont font(QStringLiteral("Noto Sans CJK TC"));
-    font.setPixelSize(qRound(pixelSize));
-    font.setWeight(weight);
-    font.setHintingPreference(QFont::PreferNoHinting);
-    return font;
+    return cjkFont(QStringLiteral("Noto Sans CJK TC"), pixelSize, weight);
 }
 
 QImage newImage(QSize size)
