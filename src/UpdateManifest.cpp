@@ -86,6 +86,15 @@ bool isParentSegment(const QString &segment)
     return dots >= 2;
 }
 
+bool isTrimmedAway(const QString &segment)
+{
+    for (const QChar c : segment) {
+        if (c != QLatin1Char('.') && c != QLatin1Char(' '))
+            return false;
+    }
+    return true;
+}
+
 bool hasParentSegment(const QString &path)
 {
     for (const QString &segment : segments(path)) {
@@ -139,9 +148,10 @@ const char *nameProblem(const QString &name)
         return problem;
     if (hasParentSegmentInUrl(name))
         return "parent segment";
-    // "a/" or "a/." would name the folder itself.
+    // "a/", "a/." or "a/ " would name the folder itself: Windows drops trailing dots and
+    // spaces of a segment.
     const QString last = segments(name).constLast();
-    if (last.isEmpty() || last == QLatin1String("."))
+    if (isTrimmedAway(last))
         return "no file name";
     return nullptr;
 }
