@@ -393,7 +393,7 @@ void Launcher::startUpdate(bool isLauncher, bool askFirst)
     resetFileBar();
 
     // The check's reactions (and those of an earlier, failed run) must not fire during this one.
-    disconnect(patcher, nullptr, this, nullptr);
+    patcher->disconnect();
     connect(patcher, &Patcher::downloadFileFailed, this, &Launcher::updateFailed);
     connect(patcher, &Patcher::updateDownloadFileState, this, &Launcher::showFileProgress);
     connect(patcher, &Patcher::updateTotalDownloadState, this, &Launcher::processUpdateListFile);

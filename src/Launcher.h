@@ -10,7 +10,6 @@ class Launcher;
 }
 
 class Patcher;
-class QUrl;
 
 // The main window of the launcher mode: a frameless picture window with the studio's page,
 // dragged with the left button anywhere on its uncovered parts.
@@ -35,10 +34,6 @@ public:
     void showManualUpdateNotice();
     void showUpdateCheckFailed();
     void startUpdate(bool isLauncher, bool askFirst);
-
-    // The page is served over plain HTTP into a program that may run elevated: only links a
-    // browser or mail program handles are passed on, never file: or custom schemes.
-    static bool isSafeExternalLink(const QUrl &url);
 
 private slots:
     void processUpdateListFile(qint64 nowSize, int nowCount);

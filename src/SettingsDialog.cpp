@@ -1,7 +1,6 @@
 #include "SettingsDialog.h"
 
 #include "Util.h"
-#include "main.h"
 #include "ui_SettingsDialog.h"
 
 #include <QAbstractButton>
@@ -174,6 +173,21 @@ bool SettingsDialog::chosenFullScreen() const
     return ui->FullScreenGroup->checkedId() == FullScreenModeId;
 }
 
+// The same words as the first-run recommendation, translated in this dialog's own context.
+QString SettingsDialog::qualityWord(int quality)
+{
+    switch (quality) {
+    case 0:
+        return tr("低");
+    case 1:
+        return tr("中");
+    case 2:
+        return tr("高");
+    default:
+        return QString();
+    }
+}
+
 int SettingsDialog::chosenQuality() const
 {
     // No box is checked when settings.ini holds a level without one; keep that level rather
@@ -271,8 +285,8 @@ void SettingsDialog::reDetectHardware()
     qDebug() << "Detect Quility: " << detectedQuality;
 
     LTools::showMessage(QMessageBox::Information, QString(),
-        tr("偵測完畢\n系統建議畫面配置為【") + Startup::qualityWord(detectedQuality) + tr("】"), tr("確定"),
-        QString(), LTools::OnTop::Yes);
+        tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(detectedQuality) + tr("】"), tr("確定"), QString(),
+        LTools::OnTop::Yes);
 }
 
 void SettingsDialog::openResolutionList()

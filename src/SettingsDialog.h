@@ -70,6 +70,7 @@ private:
     const ResolutionEntry *chosenEntry() const;
     bool chosenFullScreen() const;
     int chosenQuality() const;
+    static QString qualityWord(int quality);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
     QString iniPath;

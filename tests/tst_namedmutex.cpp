@@ -4,6 +4,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Named mutexes against real holder processes.
 class TestNamedMutex : public QObject
@@ -17,6 +19,8 @@ private slots:
     void killedHolderFreesIt();
     void waitSucceedsWhenHolderExits();
     void waitFailsAfterLimitAndKeepsNothing();
+    void probesNeverRefuseAnOwner();
+    void otherUsersHolderDoesNotLockUsOut();
 
 private:
     // Starts a child that holds name for ms; returns once it reports ownership.
@@ -122,6 +126,75 @@ void TestNamedMutex::waitFailsAfterLimitAndKeepsNothing()
     child.kill();
     child.waitForFinished();
     QTRY_VERIFY_WITH_TIMEOUT(!LTools::mutexExists(name), 1000);
+}
+
+// Another process probing and waiting without pause, as a launcher waiting for a
+// self-update does, must never make the mutex look taken to someone creating it.
+void TestNamedMutex::probesNeverRefuseAnOwner()
+{
+    const QString name = QStringLiteral("Probed");
+    QProcess prober;
+    ProcessHelpers::startHelper(prober, {QStringLiteral("probe-mutex"), name, QStringLiteral("1500")});
+    QVERIFY(prober.waitForReadyRead(5000));
+    int attempts = 0;
+    int refused = 0;
+    while (prober.state() != QProcess::NotRunning) {
+        const NamedMutex::Handle own = LTools::createOwnedMutex(name);
+        ++attempts;
+        if (own == 0)
+            ++refused;
+        LTools::releaseMutex(own);
+        prober.waitForFinished(0);
+    }
+    QCOMPARE(prober.exitCode(), 0);
+    QVERIFY2(attempts > 1000, qPrintable(QString::number(attempts)));
+    QCOMPARE(refused, 0);
+}
+
+// Without a runtime folder the lock files share the temporary folder with other users, as
+// Windows sessions do not: another user's launcher must not refuse ours.
+void TestNamedMutex::otherUsersHolderDoesNotLockUsOut()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to start a process as another user");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv is not installed");
+    QTemporaryDir shared;
+    QVERIFY(shared.isValid());
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    // The helper must be reachable by the other user wherever the build lies.
+    const QString helper = shared.filePath(QStringLiteral("testhelper"));
+    QVERIFY(QFile::copy(QStringLiteral(TESTHELPER_PATH), helper));
+
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray tmp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        if (tmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", tmp);
+    });
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(shared.path()));
+
+    const QString name = QStringLiteral("PerSession");
+    QProcess other;
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    other.start(QStringLiteral("setpriv"),
+        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+            helper, QStringLiteral("hold-mutex"), name, QStringLiteral("60000")});
+    const auto stop = qScopeGuard([&] {
+        other.kill();
+        other.waitForFinished();
+    });
+    QVERIFY(other.waitForReadyRead(5000));
+    QCOMPARE(other.readLine().trimmed(), QByteArray("held"));
+
+    const NamedMutex::Handle own = LTools::createOwnedMutex(name);
+    QVERIFY(own != 0);
+    QVERIFY(!childCanTake(name)); // ours still excludes our own processes
+    LTools::releaseMutex(own);
 }
 
 QTEST_GUILESS_MAIN(TestNamedMutex)

@@ -242,6 +242,18 @@
         <source>】</source>
         <translation>】</translation>
     </message>
+    <message>
+        <source>低</source>
+        <translation>低</translation>
+    </message>
+    <message>
+        <source>中</source>
+        <translation>中</translation>
+    </message>
+    <message>
+        <source>高</source>
+        <translation>高</translation>
+    </message>
 </context>
 <context>
     <name>SystemInfoDialog</name>

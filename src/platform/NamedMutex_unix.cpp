@@ -4,14 +4,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-// Each name is one lock file in the user's runtime folder, held as an flock. A lock dies
-// with its holder, which gives the abandoned-mutex behaviour for free. O_CLOEXEC matters:
-// detached children (the game, the new launcher) must not inherit the lock.
+// Each name is one lock file in the user's runtime folder, write-locked whole through an
+// open-file-description lock. A lock dies with its holder, which gives the abandoned-mutex
+// behaviour for free, and it can be tested without being taken, so a probe never makes a
+// starting launcher think another one runs. O_CLOEXEC matters: detached children (the game,
+// the new launcher) must not inherit the lock.
 
 namespace {
 
@@ -44,21 +45,20 @@ std::string toUtf8(const std::u16string &text)
     return out;
 }
 
+// Windows mutexes are per session; the runtime folder is per user. A shared temporary
+// folder gets the user id in the name, or another user's file would lock this user out.
 std::string lockPath(const std::u16string &name)
 {
-    std::string dir;
-    if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-        dir = runtime;
-    else if (const char *tmp = std::getenv("TMPDIR"); tmp && *tmp)
-        dir = tmp;
-    else
-        dir = "/tmp";
     std::string file = toUtf8(name);
     for (char &c : file) {
         if (c == '/')
             c = '_';
     }
-    return dir + "/" + file + ".lock";
+    if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        return std::string(runtime) + "/" + file + ".lock";
+    const char *tmp = std::getenv("TMPDIR");
+    const std::string dir = tmp && *tmp ? tmp : "/tmp";
+    return dir + "/" + file + "-" + std::to_string(::getuid()) + ".lock";
 }
 
 int openLock(const std::u16string &name)
@@ -70,16 +70,34 @@ int openLock(const std::u16string &name)
     return fd;
 }
 
+struct flock wholeFile(short type)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock; // start 0, length 0: the whole file
+}
+
 // 1 acquired, 0 held by someone, -1 error
 int tryLock(int fd)
 {
+    struct flock lock = wholeFile(F_WRLCK);
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::fcntl(fd, F_OFD_SETLK, &lock);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0)
         return 1;
-    return errno == EWOULDBLOCK ? 0 : -1;
+    return errno == EAGAIN || errno == EACCES ? 0 : -1;
+}
+
+// 1 held by someone (the caller included, through another descriptor), 0 free, -1 error
+int isLocked(int fd)
+{
+    struct flock lock = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_OFD_GETLK, &lock) != 0)
+        return -1;
+    return lock.l_type == F_UNLCK ? 0 : 1;
 }
 
 } // namespace
@@ -91,9 +109,9 @@ bool exists(const std::u16string &name)
     const int fd = openLock(name);
     if (fd < 0)
         return false;
-    const int state = tryLock(fd);
-    ::close(fd); // closing drops a lock this probe took
-    return state == 0;
+    const int state = isLocked(fd);
+    ::close(fd);
+    return state == 1;
 }
 
 bool waitUntilFree(const std::u16string &name, int timeoutMs)
@@ -103,8 +121,7 @@ bool waitUntilFree(const std::u16string &name, int timeoutMs)
         return true; // nothing to wait on; same as a mutex that could not be opened
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const int state = tryLock(fd);
-        if (state != 0) {
+        if (isLocked(fd) != 1) {
             ::close(fd);
             return true;
         }
@@ -133,7 +150,8 @@ void release(Handle handle)
     if (handle == 0)
         return;
     const int fd = int(handle - 1);
-    ::flock(fd, LOCK_UN);
+    struct flock unlock = wholeFile(F_UNLCK);
+    ::fcntl(fd, F_OFD_SETLK, &unlock);
     ::close(fd);
 }
 

@@ -4,6 +4,7 @@
 // The facts of the hardware report, collected in one pass. Free of Qt so the Windows side
 // (DxDiag and Direct3D 9) can be built and exercised on its own.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,10 @@ struct IDirect3D9;
 
 namespace SystemInfo {
 
-// The collection over objects already created; either may be null (DxDiag or Direct3D 9
-// missing). Takes over one reference of each and releases it before returning.
-Report collectFrom(IDxDiagProvider *provider, IDirect3D9 *direct3D);
+// The collection over a provider already created (null when DxDiag is missing).
+// createDirect3D runs once the DxDiag set-up is done and may return null (no Direct3D 9).
+// Takes over one reference of each object and releases it before returning.
+Report collectFrom(IDxDiagProvider *provider, const std::function<IDirect3D9 *()> &createDirect3D);
 
 } // namespace SystemInfo
 

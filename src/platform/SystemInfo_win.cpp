@@ -158,7 +158,7 @@ PropertyRead readStringProperty(IDxDiagContainer *container, const wchar_t *name
 
 namespace SystemInfo {
 
-Report collectFrom(IDxDiagProvider *provider, IDirect3D9 *direct3D)
+Report collectFrom(IDxDiagProvider *provider, const std::function<IDirect3D9 *()> &createDirect3D)
 {
     // Declared in this order so they are released in the opposite one: Direct3D first, the
     // provider last.
@@ -168,7 +168,7 @@ Report collectFrom(IDxDiagProvider *provider, IDirect3D9 *direct3D)
     Ref<IDxDiagContainer> displayDevices;
     Ref<IDxDiagContainer> displayDevice;
     Ref<IDxDiagContainer> soundDevice;
-    Ref<IDirect3D9> heldDirect3D(direct3D);
+    Ref<IDirect3D9> heldDirect3D;
 
     rootContainer(provider, root);
     childContainer(root.get(), L"DxDiag_SystemInfo", systemInfo);
@@ -180,6 +180,8 @@ Report collectFrom(IDxDiagProvider *provider, IDirect3D9 *direct3D)
         childContainer(root.get(), L"DxDiag_DirectSound.DxDiag_SoundDevices", soundDevices);
         firstChildContainer(soundDevices.get(), soundDevice);
     }
+
+    heldDirect3D.adopt(createDirect3D ? createDirect3D() : nullptr);
 
     Report report;
     const struct
@@ -203,7 +205,7 @@ Report collectFrom(IDxDiagProvider *provider, IDirect3D9 *direct3D)
             report.unreadableProperties.push_back(ascii(property.name));
     }
 
-    if (direct3D) {
+    if (IDirect3D9 *direct3D = heldDirect3D.get()) {
         D3DCAPS9 caps;
         ZeroMemory(&caps, sizeof caps);
         if (SUCCEEDED(direct3D->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps))) {
@@ -222,7 +224,7 @@ Report collect()
         provider = nullptr;
     const Direct3DLibrary library;
     // The library stays loaded until the Direct3D object is released inside collectFrom.
-    return collectFrom(provider, library.create());
+    return collectFrom(provider, [&library] { return library.create(); });
 }
 
 } // namespace SystemInfo

@@ -1,5 +1,6 @@
 // A child process for tests. Under its own name it takes a subcommand:
 //   hold-mutex NAME MS   hold a named mutex (prints "held" once owned) for MS ms or until killed
+//   probe-mutex NAME MS  probe a named mutex without pause for MS ms (prints "probing" first)
 //   log MESSAGE...       empty debug.log, install the log handler, log each message as debug
 //   fatal MESSAGE        the same, then a fatal message
 // Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
@@ -43,6 +45,18 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         QThread::msleep(args.value(3, QStringLiteral("60000")).toULong());
         LTools::releaseMutex(handle);
+        return 0;
+    }
+    if (command == QLatin1String("probe-mutex")) {
+        std::printf("probing\n");
+        std::fflush(stdout);
+        QElapsedTimer timer;
+        timer.start();
+        const qint64 ms = args.value(3).toLongLong();
+        while (timer.elapsed() < ms) {
+            LTools::mutexExists(args.value(2));
+            LTools::waitForMutex(args.value(2), 0);
+        }
         return 0;
     }
     if (command == QLatin1String("log") || command == QLatin1String("fatal")) {

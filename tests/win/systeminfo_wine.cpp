@@ -68,6 +68,7 @@ public:
             ++m_ledger.live;
         return ULONG(m_refs);
     }
+    int references() const { return m_refs; }
     ULONG STDMETHODCALLTYPE Release() override
     {
         if (m_refs <= 0) {
@@ -295,9 +296,17 @@ struct FakeMachine
         provider.AddRef(); // the reference CoCreateInstance would hand out
     }
 
+    // Set when Direct3D is created: whether the DxDiag set-up had already reached its last step.
+    bool direct3DAfterDxDiag = false;
+    int direct3DCreations = 0;
+
     SystemInfo::Report collect(IDirect3D9 *direct3D = nullptr)
     {
-        return SystemInfo::collectFrom(&provider, direct3D);
+        return SystemInfo::collectFrom(&provider, [this, direct3D] {
+            direct3DAfterDxDiag = firstSound.references() > 0;
+            ++direct3DCreations;
+            return direct3D;
+        });
     }
 
     // Every reference the collection took is given back exactly once.
@@ -341,6 +350,8 @@ void completeMachine()
     check(report.unreadableProperties.empty(), "nothing unreadable", joined(report.unreadableProperties));
     check(machine.provider.initSize == sizeof(DXDIAG_INIT_PARAMS), "Initialize gets the record's own size",
         machine.provider.initSize);
+    check(machine.direct3DCreations == 1 && machine.direct3DAfterDxDiag,
+        "Direct3D is created once, after the DxDiag set-up");
     machine.checkBalanced("complete machine");
     // The list of sound devices is only needed during the set-up and goes first of all.
     std::vector<std::string> order = ledger.finalReleases;
