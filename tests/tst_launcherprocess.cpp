@@ -83,7 +83,7 @@ void TestLauncherProcess::secondLauncherRefused()
     QVERIFY(!box.isEmpty());
     QVERIFY(windows(second.processId(), WindowTitle).isEmpty());
     screenshot(screenshotPath(QStringLiteral("refusal-warning.png")));
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
     QVERIFY(waitForExit(second, 5000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
@@ -108,7 +108,7 @@ void TestLauncherProcess::twoStartedTogetherOnlyOneRuns()
     QProcess *running = refused == &a ? &b : &a;
     QVERIFY(!waitForWindow(running->processId(), WindowTitle).isEmpty());
     // The running launcher activates its window, which may take the focus from the box.
-    QVERIFY(pressKey(QStringLiteral("Return"), waitForWindow(refused->processId(), WarningTitle)));
+    QVERIFY(answerBox(waitForWindow(refused->processId(), WarningTitle), QStringLiteral("Return")));
     QVERIFY(waitForExit(*refused, 5000));
     QCOMPARE(refused->exitCode(), 0);
     QTest::qWait(300);
@@ -148,7 +148,7 @@ void TestLauncherProcess::secondUpdateModeRefused()
     // It waits 5 s for the running update, then refuses.
     const QString box = waitForWindow(second.processId(), WarningTitle, 15000);
     QVERIFY(!box.isEmpty());
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
     QVERIFY(waitForExit(second, 5000));
     QCOMPARE(second.exitCode(), 0);
     QCOMPARE(first.state(), QProcess::Running);
@@ -162,13 +162,14 @@ void TestLauncherProcess::firstRunWithStandInTool()
     QVERIFY(game.installDetectionTool());
     QProcess launcher;
     startLauncher(launcher, game);
-    QVERIFY(!waitForWindow(launcher.processId(), InfoTitle).isEmpty());
+    const QString box = waitForWindow(launcher.processId(), InfoTitle);
+    QVERIFY(!box.isEmpty());
     QVERIFY(windows(launcher.processId(), WindowTitle).isEmpty());
     QTest::qWait(300);
     screenshot(screenshotPath(QStringLiteral("first-run-recommendation.png")));
     QVERIFY(game.exists(QStringLiteral("settings.ini")));
     QVERIFY(game.exists(QStringLiteral("resolution.dat")));
-    QVERIFY(pressKey(QStringLiteral("Return")));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
     QVERIFY(!waitForWindow(launcher.processId(), WindowTitle).isEmpty());
     stop(launcher);
 }
@@ -179,8 +180,7 @@ void TestLauncherProcess::firstRunFailureStillOpensWindow()
     prepare(game, false); // and no tool at all
     QProcess launcher;
     startLauncher(launcher, game);
-    QVERIFY(!waitForWindow(launcher.processId(), WarningTitle).isEmpty());
-    QVERIFY(pressKey(QStringLiteral("Return")));
+    QVERIFY(answerBox(waitForWindow(launcher.processId(), WarningTitle), QStringLiteral("Return")));
     QVERIFY(!waitForWindow(launcher.processId(), WindowTitle).isEmpty());
     QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log")).contains("Debug: Ini Create Error\n"));
     stop(launcher);

@@ -194,14 +194,14 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     QVERIFY(!waitForWindow(launcherPid, WindowTitle).isEmpty());
     QString box = waitForWindow(launcherPid, PromptTitle, 30000);
     QVERIFY2(!box.isEmpty(), "the game update is offered");
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
     box = waitForWindow(launcherPid, InfoTitle, 60000);
     QVERIFY2(!box.isEmpty(), "the game update is announced as done");
     QSettings settings(m_game->path(QStringLiteral("settings.ini")), QSettings::IniFormat);
     QCOMPARE(settings.value(QStringLiteral("Settings/Version")).toString(), QStringLiteral("1.1"));
     for (auto it = game11.cbegin(); it != game11.cend(); ++it)
         QCOMPARE(md5Hex(m_game->readFile(it.key())), md5Hex(it.value()));
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
 
     // ---- It offers the launcher update, downloads it and hands over ----
     box = waitForWindow(launcherPid, PromptTitle, 30000);
@@ -209,7 +209,7 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
     QByteArray log = keepLog(QStringLiteral("1-launcher"));
     QVERIFY2(log.startsWith("Debug: Launcher start... \n"), log.constData());
     QVERIFY(log.contains("Debug: Start Update"));
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
 
     QVERIFY(waitForExit(launcher, 60000));
     QCOMPARE(launcher.exitStatus(), QProcess::NormalExit);
@@ -252,7 +252,7 @@ void TestSelfUpdate::gameAndLauncherUpdateEndToEnd()
         QCOMPARE(bool(mode & QFileDevice::ExeOwner), it.key().endsWith(QLatin1String(".exe")));
     }
 
-    QVERIFY(pressKey(QStringLiteral("Return"), box));
+    QVERIFY(answerBox(box, QStringLiteral("Return")));
     QCOMPARE(waitForAdopted(updatePid, 10000), 0);
     m_adopted.removeAll(updatePid);
 
@@ -314,14 +314,14 @@ void TestSelfUpdate::secondLauncherRefusedDuringSelfUpdate()
     QVERIFY(windows(second.processId(), WindowTitle).isEmpty());
     const QByteArray log = keepLog(QStringLiteral("second-launcher"));
     QCOMPARE(log, QByteArray("Debug: Launcher start... \n"));
-    QVERIFY(pressKey(QStringLiteral("Return"), refusal));
+    QVERIFY(answerBox(refusal, QStringLiteral("Return")));
     QVERIFY(waitForExit(second, 5000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
 
     // The update goes on as before.
     QCOMPARE(updater.state(), QProcess::Running);
-    QVERIFY(pressKey(QStringLiteral("Return"), done));
+    QVERIFY(answerBox(done, QStringLiteral("Return")));
     QVERIFY(waitForExit(updater, 10000));
     QCOMPARE(updater.exitCode(), 0);
     for (auto it = downloads.cbegin(); it != downloads.cend(); ++it)

@@ -80,7 +80,7 @@ void TestUpdateFlowScreen::updateAsSeen()
     QVERIFY(!prompt.isEmpty());
     QTest::qWait(1200); // the page and the box are drawn
     QVERIFY(screenshot(screenshotPath(QStringLiteral("update-prompt.png"))));
-    QVERIFY(pressKey(QStringLiteral("Return"), prompt));
+    QVERIFY(answerBox(prompt, QStringLiteral("Return")));
 
     // ZARK.dat comes first (the last entry), then the large file trickles in.
     QVERIFY(QTest::qWaitFor([&] { return server.requestCount(slowFile) > 0; }, 10000));
@@ -92,7 +92,7 @@ void TestUpdateFlowScreen::updateAsSeen()
     QVERIFY(!done.isEmpty());
     QCOMPARE(storedVersion(game), QStringLiteral("1.1"));
     QVERIFY(installedBelow(game.gameDir(), files));
-    QVERIFY(pressKey(QStringLiteral("Return"), done));
+    QVERIFY(answerBox(done, QStringLiteral("Return")));
 
     // Then the launcher is checked, and version 2.5 is announced.
     const QString notice = waitForNewWindow(launcher.processId(), InfoTitle, {done});
@@ -100,7 +100,7 @@ void TestUpdateFlowScreen::updateAsSeen()
     QCOMPARE(server.requestCount(launcherList), 1);
     QTest::qWait(800);
     QVERIFY(screenshot(screenshotPath(QStringLiteral("manual-update.png"))));
-    QVERIFY(pressKey(QStringLiteral("Escape"), notice)); // "取消"
+    QVERIFY(answerBox(notice, QStringLiteral("Escape"))); // "取消"
     QTRY_VERIFY(windows(launcher.processId(), InfoTitle).isEmpty());
     QCOMPARE(launcher.state(), QProcess::Running);
     stop(launcher);
@@ -152,7 +152,7 @@ void TestUpdateFlowScreen::updateAndHandOverWithNginx()
     for (const QString &title : {PromptTitle, InfoTitle, PromptTitle}) {
         answered << waitForNewWindow(launcher.processId(), title, answered);
         QVERIFY2(!answered.last().isEmpty(), qPrintable(title));
-        QVERIFY(pressKey(QStringLiteral("Return"), answered.last()));
+        QVERIFY(answerBox(answered.last(), QStringLiteral("Return")));
     }
 
     QVERIFY(waitForExit(launcher, 30000));

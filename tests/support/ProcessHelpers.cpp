@@ -82,6 +82,34 @@ bool pressKey(const QString &key, const QString &windowId)
     return code == 0;
 }
 
+namespace {
+
+bool isVisible(const QString &windowId)
+{
+    const QString out = runTool(QStringLiteral("xdotool"),
+        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QString()});
+    return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).contains(windowId);
+}
+
+} // namespace
+
+bool answerBox(const QString &windowId, const QString &key, int timeoutMs)
+{
+    if (windowId.isEmpty())
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        pressKey(key, windowId);
+        for (int waited = 0; waited < 1000; waited += 50) {
+            if (!isVisible(windowId))
+                return true;
+            QThread::msleep(50);
+        }
+    }
+    return !isVisible(windowId);
+}
+
 bool click(int x, int y)
 {
     int code = -1;

@@ -24,6 +24,9 @@ QString waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs = 1
 // Sends a key to the focused window (a modal box focuses itself); with a window id, focuses
 // that window first, for when another process's window may have taken the focus.
 bool pressKey(const QString &key, const QString &windowId = QString());
+// Answers a box with a key and waits until the box is gone. Presses again while it stays,
+// since a window activated by another process at that moment may take the key.
+bool answerBox(const QString &windowId, const QString &key = QStringLiteral("Return"), int timeoutMs = 10000);
 bool click(int x, int y);
 // The whole screen to a PNG (imagemagick's import).
 bool screenshot(const QString &path);
