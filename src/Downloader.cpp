@@ -1,6 +1,7 @@
 #include "Downloader.h"
 
-#include "Util.h"
+#include "Logging.h"
+#include "StagedFile.h"
 
 #include <QDebug>
 #include <QNetworkReply>
@@ -34,6 +35,7 @@ void SDownloader::download(const QString &url, const QString &saveDir, const QSt
 {
     releaseReply();
     attempts = 0;
+    lastError.clear();
     this->verifyHash = verifyHash;
     this->expectedHash = expectedHash;
     this->saveDir = saveDir;
@@ -47,7 +49,7 @@ bool SDownloader::CheckHash(const QByteArray &digestHex)
         return false;
     // The digest of empty input is a digest like any other: an empty file listed with it passes.
     if (digestHex != expectedHash) {
-        qDebug() << digestHex;
+        qCDebug(lcNetwork) << digestHex;
         return false;
     }
     return true;
@@ -56,12 +58,12 @@ bool SDownloader::CheckHash(const QByteArray &digestHex)
 void SDownloader::Retry()
 {
     if (!reply) {
-        qDebug() << "Retry Error Not Found Object";
+        qCDebug(lcNetwork) << "Retry Error Not Found Object";
         return;
     }
     // The URL asked for, not where a redirect led: the next attempt follows the redirects anew.
     const QUrl url = reply->request().url();
-    qDebug() << "Retry to Download :" << url.toString();
+    qCDebug(lcNetwork) << "Retry to Download :" << url.toString();
     releaseReply();
     startRequest(url);
 }
@@ -124,12 +126,28 @@ bool SDownloader::storeAvailableBytes()
 // A disk that refuses the bytes will not take them on the next attempt either.
 void SDownloader::abandonUnsavable()
 {
+    const QString reason
+        = QStringLiteral("Cannot save %1: %2").arg(staged->targetPath(), staged->errorString());
+    qCDebug(lcNetwork).noquote() << reason;
     releaseReply();
+    fail(reason);
+}
+
+void SDownloader::fail(const QString &reason)
+{
+    lastError = reason;
     emit downloadFailed();
 }
 
 bool SDownloader::transferSucceeded(QString *errorText) const
 {
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        // Nothing here aborts a running reply without disconnecting first: only the transfer's
+        // inactivity limit cancels one.
+        *errorText
+            = QStringLiteral("No data for %1 ms: the transfer's inactivity limit ended it").arg(timeoutMs);
+        return false;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         *errorText = reply->errorString();
         return false;
@@ -143,43 +161,47 @@ bool SDownloader::transferSucceeded(QString *errorText) const
     return true;
 }
 
-void SDownloader::retryOrGiveUp()
+void SDownloader::retryOrGiveUp(const QString &reason)
 {
     staged->discard();
     if (attempts < MaxAttempts) {
         Retry();
         return;
     }
-    qDebug() << "Download Failed :" << reply->request().url().toString();
+    const QString url = reply->request().url().toString();
+    qCDebug(lcNetwork) << "Download Failed :" << url;
     releaseReply();
-    emit downloadFailed();
+    fail(QStringLiteral("%1 failed %2 times, last: %3").arg(url).arg(MaxAttempts).arg(reason));
 }
 
 void SDownloader::fileDownloadFinished()
 {
     ++attempts;
     if (!reply) {
-        emit downloadFailed();
+        fail(QStringLiteral("No transfer running"));
         return;
     }
 
     QString errorText;
     if (!transferSucceeded(&errorText)) {
-        qDebug() << errorText;
-        retryOrGiveUp();
+        qCDebug(lcNetwork) << errorText;
+        retryOrGiveUp(errorText);
         return;
     }
     if (!storeAvailableBytes()) {
-        staged->discard();
-        emit downloadFailed();
+        abandonUnsavable();
         return;
     }
-    if (verifyHash && !CheckHash(staged->md5Hex())) {
-        retryOrGiveUp();
-        return;
+    if (verifyHash) {
+        const QByteArray digest = staged->md5Hex();
+        if (!CheckHash(digest)) {
+            retryOrGiveUp(QStringLiteral("MD5 %1 where %2 was expected")
+                              .arg(QString::fromLatin1(digest), QString::fromLatin1(expectedHash)));
+            return;
+        }
     }
     if (!staged->commit()) {
-        emit downloadFailed();
+        abandonUnsavable();
         return;
     }
     emit downloadFileFinished();

@@ -34,6 +34,9 @@ public:
     bool CheckHash(const QByteArray &digestHex);
     void Retry();
 
+    // Why the last download failed; set before downloadFailed is emitted.
+    QString errorString() const { return lastError; }
+
     // Time without any data after which a transfer counts as failed; 0 disables it.
     void setTransferTimeout(int milliseconds);
     int transferTimeout() const { return timeoutMs; }
@@ -52,7 +55,8 @@ private:
     bool storeAvailableBytes();
     void abandonUnsavable();
     bool transferSucceeded(QString *errorText) const;
-    void retryOrGiveUp();
+    void retryOrGiveUp(const QString &reason);
+    void fail(const QString &reason);
 
     QNetworkAccessManager networkManager;
     QNetworkReply *reply = nullptr;
@@ -65,6 +69,7 @@ private:
     int timeoutMs = DefaultTransferTimeout;
     std::unique_ptr<StagedFile> staged;
     QByteArray readBuffer;
+    QString lastError;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "GameSettings.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -62,4 +63,18 @@ ResolutionFile ResolutionFile::parse(const QByteArray &json)
         result.entries.append(entry);
     }
     return result;
+}
+
+QString qualityWord(int quality, const char *context)
+{
+    // The same words in both contexts that show them; the second row is there for lupdate.
+    static const char *const words[][3] = {
+        {QT_TRANSLATE_NOOP("QObject", "低"), QT_TRANSLATE_NOOP("QObject", "中"),
+            QT_TRANSLATE_NOOP("QObject", "高")},
+        {QT_TRANSLATE_NOOP("SettingsDialog", "低"), QT_TRANSLATE_NOOP("SettingsDialog", "中"),
+            QT_TRANSLATE_NOOP("SettingsDialog", "高")},
+    };
+    if (quality < 0 || quality > 2)
+        return QString();
+    return QCoreApplication::translate(context, words[0][quality]);
 }

@@ -16,6 +16,10 @@ inline const QString Fog = QStringLiteral("Video/Fog");
 inline const QString Version = QStringLiteral("Settings/Version");
 } // namespace SettingsKey
 
+// The word shown for a quality level (0, 1, 2; empty for any other), translated in the
+// caller's context.
+QString qualityWord(int quality, const char *context);
+
 struct ResolutionEntry
 {
     QString height;

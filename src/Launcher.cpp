@@ -1,17 +1,17 @@
 #include "Launcher.h"
 #include "ui_Launcher.h"
 
+#include "Boxes.h"
 #include "GameSettings.h"
+#include "Logging.h"
 #include "Patcher.h"
 #include "SettingsDialog.h"
 #include "SystemInfoDialog.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QBrush>
 #include <QColor>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -25,7 +25,6 @@
 #include <QWebFrame>
 #include <QWebPage>
 
-#include <exception>
 #include <limits>
 
 namespace {
@@ -33,8 +32,6 @@ namespace {
 // Shown until launcher.ini names the studio's page, and opened for manual downloads.
 const char PublisherHomePage[] = "https://www.zark-game.com/";
 
-const char GameExecutable[] = "ZARK.exe";
-const char LauncherExecutable[] = "Launcher.exe";
 // Lets a confirmed prompt close before the update takes over the window.
 constexpr int StartDelayMs = 100;
 constexpr int DefaultScreenWidth = 1024;
@@ -60,9 +57,9 @@ bool isSafeExternalLink(const QUrl &url)
 
 void openLink(const QUrl &url)
 {
-    qDebug() << url.toString();
+    qCDebug(lcStartup) << url.toString();
     if (!isSafeExternalLink(url)) {
-        qDebug() << "Link not opened, scheme not allowed:" << url.scheme();
+        qCDebug(lcStartup) << "Link not opened, scheme not allowed:" << url.scheme();
         return;
     }
     QDesktopServices::openUrl(url);
@@ -71,7 +68,12 @@ void openLink(const QUrl &url)
 } // namespace
 
 Launcher::Launcher(QWidget *parent)
+    : Launcher(GamePaths::fromWorkingDirectory(), parent)
+{ }
+
+Launcher::Launcher(const GamePaths &paths, QWidget *parent)
     : QDialog(parent)
+    , paths(paths)
     , ui(new Ui::Launcher)
     , gamePatcher(nullptr)
     , launcherPatcher(nullptr)
@@ -82,12 +84,12 @@ Launcher::Launcher(QWidget *parent)
 {
     ui->setupUi(this);
 
-    gameDir = Startup::Paths::fromWorkingDirectory().gameDir;
-    launcherDir = gameDir + QStringLiteral("/Launcher");
+    gameDir = paths.gameDir;
+    launcherDir = paths.launcherDir;
     updateDir = gameDir + QStringLiteral("/Update");
 
-    qDebug() << "Read Launcher Settings....";
-    QSettings ini(launcherDir + QStringLiteral("/launcher.ini"), QSettings::IniFormat);
+    qCDebug(lcStartup) << "Read Launcher Settings....";
+    QSettings ini(paths.launcherIni, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     const QString homePage = QString::fromLatin1(PublisherHomePage);
     launcherListUrl = iniText(ini, QStringLiteral("launcher/list"), QString());
@@ -136,11 +138,12 @@ void Launcher::initializeButtonEvent()
 {
     connect(ui->settingsButton, &QPushButton::clicked, this, [this] {
         QPoint position = pos();
-        SettingsDialog dialog(nullptr, settingsPath(), gameDir, &position);
+        SettingsDialog dialog(nullptr, paths, &position);
         dialog.exec();
     });
     connect(ui->hardwareButton, &QPushButton::clicked, this, &Launcher::showSystemInfo);
     connect(ui->startButton, &QPushButton::clicked, this, &Launcher::startGame);
+    connect(ui->updatePushButton, &QPushButton::clicked, this, &Launcher::updateButtonClicked);
 }
 
 void Launcher::showSystemInfo()
@@ -175,36 +178,26 @@ void Launcher::mouseReleaseEvent(QMouseEvent *)
 
 // ---- Game start and version ---------------------------------------------------------------
 
-QString Launcher::settingsPath() const
-{
-    return gameDir + QStringLiteral("/settings.ini");
-}
-
 void Launcher::startGame()
 {
-    QSettings settings(settingsPath(), QSettings::IniFormat);
+    QSettings settings(paths.settingsFile, QSettings::IniFormat);
     const int width = settings.value(SettingsKey::ResolutionWidth, DefaultScreenWidth).toInt();
     const int height = settings.value(SettingsKey::ResolutionHeight, DefaultScreenHeight).toInt();
     const QStringList arguments {QStringLiteral("-screen-width"), QString::number(width),
         QStringLiteral("-screen-height"), QString::number(height), QStringLiteral("-single-instance")};
-    QProcess::startDetached(gameDir + QLatin1Char('/') + QLatin1String(GameExecutable), arguments);
+    QProcess::startDetached(paths.gameExecutable, arguments);
     close();
 }
 
 float Launcher::getGameVersion()
 {
-    try {
-        QSettings settings(settingsPath(), QSettings::IniFormat);
-        return iniText(settings, SettingsKey::Version, QStringLiteral("1.0")).toFloat();
-    } catch (const std::exception &e) {
-        qDebug() << e.what() << Qt::endl;
-        return 0;
-    }
+    QSettings settings(paths.settingsFile, QSettings::IniFormat);
+    return iniText(settings, SettingsKey::Version, QStringLiteral("1.0")).toFloat();
 }
 
 void Launcher::updateGameVersion()
 {
-    QSettings settings(settingsPath(), QSettings::IniFormat);
+    QSettings settings(paths.settingsFile, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     gameVersion = gamePatcher->targetVersion();
     settings.setValue(SettingsKey::Version, QStringLiteral("%1").arg(double(gameVersion), 0, 'g', 6));
@@ -247,7 +240,8 @@ void Launcher::checkGameUpdate()
     ui->progressBar->setTextVisible(true);
     ui->progressBar->setFormat(tr("檢查更新檔案......"));
 
-    gamePatcher = new Patcher(gameListUrl, updateDir + QStringLiteral("/Game"), gameDir, gameVersion);
+    gamePatcher = new Patcher(gameListUrl, paths.gameDownloadDir, gameDir, gameVersion, this);
+    connectRunSignals(gamePatcher, false);
     connect(gamePatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
     connect(gamePatcher, &Patcher::updateFileFinished, this, &Launcher::updateGameVersion);
     // An up-to-date game is the normal case: the launcher's own check must still run.
@@ -275,8 +269,11 @@ void Launcher::checkLauncherUpdate()
 {
     // The launcher's own version is fixed; a new one arrives as a new executable.
     const float launcherVersion = 1.0f;
+    if (launcherPatcher)
+        launcherPatcher->deleteLater();
     launcherPatcher
-        = new Patcher(launcherListUrl, updateDir + QStringLiteral("/Launcher"), launcherDir, launcherVersion);
+        = new Patcher(launcherListUrl, paths.launcherDownloadDir, launcherDir, launcherVersion, this);
+    connectRunSignals(launcherPatcher, true);
     connect(launcherPatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
     connect(launcherPatcher, &Patcher::updateFileFinished, this, [this] {
         ui->progressBar->setTextVisible(false);
@@ -301,15 +298,19 @@ void Launcher::launcherCheckFinished()
 // The update button asks again before it starts, as long as the update is not done.
 void Launcher::offerUpdate(bool isLauncher)
 {
+    pendingOffer = isLauncher ? Offer::Launcher : Offer::Game;
     ui->updatePushButton->setEnabled(true);
-    disconnect(ui->updatePushButton, nullptr, nullptr, nullptr);
-    connect(ui->updatePushButton, &QPushButton::clicked, this,
-        [this, isLauncher] { startUpdate(isLauncher, true); });
+}
+
+void Launcher::updateButtonClicked()
+{
+    if (pendingOffer != Offer::None)
+        startUpdate(pendingOffer == Offer::Launcher, true);
 }
 
 bool Launcher::askToUpdate(const QString &text)
 {
-    return LTools::showMessage(QMessageBox::Information, tr("更新提示"), text, tr("確定"), tr("取消"));
+    return Boxes::show(QMessageBox::Information, tr("更新提示"), text, tr("確定"), tr("取消"));
 }
 
 void Launcher::askGameUpdate()
@@ -356,7 +357,7 @@ void Launcher::showManualUpdateNotice()
     const QString text = tr("本遊戲目前最新版本為") + latest
         + tr("版，由於資\n料量過於龐大，必須進行手動下載更新\n，製作團隊強烈建議玩家更新至此版本\n，以便享受"
              "到更多有趣的遊戲內容。");
-    if (LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"), text, tr("前往"), tr("取消")))
+    if (Boxes::show(QMessageBox::Information, QObject::tr("訊息提示"), text, tr("前往"), tr("取消")))
         QDesktopServices::openUrl(QUrl(gameSiteUrl, QUrl::TolerantMode));
 }
 
@@ -367,13 +368,12 @@ void Launcher::showUpdateCheckFailed()
     ui->progressBar->setMaximum(100);
     ui->updatePushButton->setEnabled(false);
 
-    LTools::showMessage(
-        QMessageBox::Information, tr("訊息提示"), tr("系統通知\n目前無法取得更新資訊"), tr("確定"));
+    Boxes::show(QMessageBox::Information, tr("訊息提示"), tr("系統通知\n目前無法取得更新資訊"), tr("確定"));
 }
 
 void Launcher::startUpdate(bool isLauncher, bool askFirst)
 {
-    qDebug() << "Start Update" << Qt::endl;
+    qCDebug(lcUpdate) << "Start Update" << Qt::endl;
     if (!isLauncher && LTools::mutexExists(MutexName::Game)) {
         LTools::showWarning(tr("請關閉遊戲，繼續更新"));
         return;
@@ -392,18 +392,19 @@ void Launcher::startUpdate(bool isLauncher, bool askFirst)
     ui->total_ProgressBar->setFormat(QObject::tr("更新中"));
     resetFileBar();
 
-    // The check's reactions (and those of an earlier, failed run) must not fire during this one.
-    patcher->disconnect();
+    // The launcher's files replace the running program: the self-update mode installs them.
+    const bool installAfterDownload = !isLauncher;
+    patcher->startDownload(installAfterDownload);
+}
+
+void Launcher::connectRunSignals(Patcher *patcher, bool isLauncher)
+{
     connect(patcher, &Patcher::downloadFileFailed, this, &Launcher::updateFailed);
     connect(patcher, &Patcher::updateDownloadFileState, this, &Launcher::showFileProgress);
     connect(patcher, &Patcher::updateTotalDownloadState, this, &Launcher::processUpdateListFile);
     connect(patcher, &Patcher::downloadOneFileFinished, this, &Launcher::resetFileBar);
     connect(patcher, &Patcher::downloadListFileFinished, this,
         isLauncher ? &Launcher::allLauncherDownloadFileFinish : &Launcher::allGameDownloadFileFinish);
-
-    // The launcher's files replace the running program: the self-update mode installs them.
-    const bool installAfterDownload = !isLauncher;
-    patcher->startDownload(installAfterDownload);
 }
 
 void Launcher::showFileProgress(qlonglong bytesReceived, qlonglong bytesTotal)
@@ -422,20 +423,16 @@ void Launcher::resetFileBar()
 
 void Launcher::processUpdateListFile(qint64 nowSize, int nowCount)
 {
-    qDebug() << "Process Data From UpdateList" << Qt::endl;
-    try {
-        const auto *patcher = qobject_cast<const Patcher *>(sender());
-        if (!patcher)
-            return;
-        const qint64 total = patcher->totalDownloadSize();
-        ui->total_ProgressBar->setTextVisible(true);
-        setBar(ui->total_ProgressBar, nowSize, total);
-        ui->total_ProgressBar->setFormat(progressText(nowSize, total) + QStringLiteral(" (")
-            + QString::number(nowCount) + QLatin1Char('/') + QString::number(patcher->fileCount())
-            + QLatin1Char(')'));
-    } catch (...) {
-        // A progress display must never end the update.
-    }
+    qCDebug(lcUpdate) << "Process Data From UpdateList" << Qt::endl;
+    const auto *patcher = qobject_cast<const Patcher *>(sender());
+    if (!patcher)
+        return;
+    const qint64 total = patcher->totalDownloadSize();
+    ui->total_ProgressBar->setTextVisible(true);
+    setBar(ui->total_ProgressBar, nowSize, total);
+    ui->total_ProgressBar->setFormat(progressText(nowSize, total) + QStringLiteral(" (")
+        + QString::number(nowCount) + QLatin1Char('/') + QString::number(patcher->fileCount())
+        + QLatin1Char(')'));
 }
 
 void Launcher::updateFailed()
@@ -466,11 +463,11 @@ void Launcher::allGameDownloadFileFinish()
 
 void Launcher::allLauncherDownloadFileFinish()
 {
-    QString source = updateDir + QStringLiteral("/Launcher/") + QLatin1String(LauncherExecutable);
+    QString source = paths.launcherDownloadDir + QStringLiteral("/Launcher.exe");
     // An update of the launcher's other files only: the running executable goes over again.
     if (!QFileInfo(source).isFile())
-        source = launcherDir + QLatin1Char('/') + QLatin1String(LauncherExecutable);
-    const QString target = launcherDir + QStringLiteral("/newLauncher.exe");
+        source = paths.launcherExecutable;
+    const QString target = paths.newLauncher;
 
     constexpr bool keepSource = true;
     constexpr bool verify = true;
@@ -479,5 +476,5 @@ void Launcher::allLauncherDownloadFileFinish()
         return;
     }
     ui->updatePushButton->setEnabled(false);
-    QCoreApplication::exit(Startup::HandOverExitCode);
+    QCoreApplication::exit(HandOverExitCode);
 }

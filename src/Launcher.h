@@ -1,6 +1,8 @@
 #ifndef LAUNCHER_H
 #define LAUNCHER_H
 
+#include "GamePaths.h"
+
 #include <QDialog>
 #include <QPoint>
 #include <QString>
@@ -18,7 +20,12 @@ class Launcher : public QDialog
     Q_OBJECT
 
 public:
+    // The window ends the event loop with this to hand over to the update mode.
+    static constexpr int HandOverExitCode = 6735;
+
+    // The paths from the working directory, as qMain finds them.
     explicit Launcher(QWidget *parent = nullptr);
+    explicit Launcher(const GamePaths &paths, QWidget *parent = nullptr);
     ~Launcher() override;
 
     void startGame();
@@ -46,7 +53,12 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
+    // What the update button starts: the update the last check offered.
+    enum class Offer { None, Game, Launcher };
+
     void initializeUI();
+    void updateButtonClicked();
+    void connectRunSignals(Patcher *patcher, bool isLauncher);
     void initializeButtonEvent();
     void setVersionLabel(float version);
     void gameCheckFinished();
@@ -57,8 +69,8 @@ private:
     void showFileProgress(qlonglong bytesReceived, qlonglong bytesTotal);
     void resetFileBar();
     void updateFailed();
-    QString settingsPath() const;
 
+    GamePaths paths;
     Ui::Launcher *ui;
     Patcher *gamePatcher;
     Patcher *launcherPatcher;
@@ -74,6 +86,7 @@ private:
     QString updateDir;
     QPoint dragOffset;
     bool dragging;
+    Offer pendingOffer = Offer::None;
 };
 
 #endif

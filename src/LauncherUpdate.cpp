@@ -1,9 +1,9 @@
 #include "LauncherUpdate.h"
 #include "ui_LauncherUpdate.h"
 
+#include "Boxes.h"
 #include "Patcher.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,7 +13,12 @@
 #include <QTimer>
 
 LauncherUpdate::LauncherUpdate(QWidget *parent)
+    : LauncherUpdate(GamePaths::fromWorkingDirectory(), parent)
+{ }
+
+LauncherUpdate::LauncherUpdate(const GamePaths &paths, QWidget *parent)
     : QWidget(parent)
+    , paths(paths)
     , ui(new Ui::LauncherUpdate)
     , patcher(nullptr)
     , updateListUsable(false)
@@ -27,10 +32,7 @@ LauncherUpdate::LauncherUpdate(QWidget *parent)
     setPalette(seeThrough);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    gameDir = Startup::Paths::fromWorkingDirectory().gameDir;
-    const QString downloadDir = gameDir + QStringLiteral("/Update/Launcher");
-    const QString installDir = gameDir + QStringLiteral("/Launcher");
-    patcher = new Patcher(QString(), downloadDir, installDir, 1.0f);
+    patcher = new Patcher(QString(), paths.launcherDownloadDir, paths.launcherDir, 1.0f, this);
     updateListUsable = patcher->readUpdateList();
 
     connect(patcher, &Patcher::copyFileFailed, this, &LauncherUpdate::copyFailed);
@@ -74,7 +76,6 @@ void LauncherUpdate::showCopyProgress(int nowCount, int totalCount)
 
 void LauncherUpdate::copyFailed()
 {
-    patcher->disconnect();
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
     ui->progressBar->setTextVisible(false);
@@ -88,7 +89,7 @@ void LauncherUpdate::copyFinished()
     ui->progressBar->setValue(100);
     ui->progressBar->setTextVisible(false);
 
-    LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"),
+    Boxes::show(QMessageBox::Information, QObject::tr("訊息提示"),
         tr("更新已完成,") + windowTitle() + tr("將重新啟動,若沒自動啟動,\n請手動重新啟動"),
         QObject::tr("確定"));
 
@@ -98,7 +99,6 @@ void LauncherUpdate::copyFinished()
 
 void LauncherUpdate::restartLauncher()
 {
-    const QString launcher = gameDir + QStringLiteral("/Launcher/Launcher.exe");
-    if (!QProcess::startDetached(launcher, QStringList(), QDir::currentPath()))
+    if (!QProcess::startDetached(paths.launcherExecutable, QStringList(), QDir::currentPath()))
         LTools::showWarning(windowTitle() + QObject::tr("啟動失敗,請重新啟動"));
 }

@@ -1,6 +1,8 @@
 #ifndef LAUNCHERUPDATE_H
 #define LAUNCHERUPDATE_H
 
+#include "GamePaths.h"
+
 #include <QWidget>
 
 namespace Ui {
@@ -18,7 +20,9 @@ class LauncherUpdate : public QWidget
     Q_OBJECT
 
 public:
+    // The paths from the working directory, as qMain finds them.
     explicit LauncherUpdate(QWidget *parent = nullptr);
+    explicit LauncherUpdate(const GamePaths &paths, QWidget *parent = nullptr);
     ~LauncherUpdate() override;
 
 protected:
@@ -31,9 +35,9 @@ private:
     void copyFinished();
     void restartLauncher();
 
+    GamePaths paths;
     Ui::LauncherUpdate *ui;
-    Patcher *patcher; // lives until the process ends
-    QString gameDir;
+    Patcher *patcher; // a child of the window
     bool updateListUsable;
     bool copyRunStarted;
 };

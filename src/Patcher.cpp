@@ -1,13 +1,12 @@
 #include "Patcher.h"
 
 #include "Downloader.h"
+#include "Logging.h"
 #include "UpdateManifest.h"
 #include "Util.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QMetaObject>
-#include <QTimer>
 
 #include <limits>
 
@@ -23,16 +22,17 @@ qint64 addSizes(qint64 a, qint64 b)
     return a > largest - b ? largest : a + b;
 }
 
-void logUnsafe(const QString &manifest, const UpdateManifest::UnsafeEntry &entry)
+QString unsafeText(const QString &manifest, const UpdateManifest::UnsafeEntry &entry)
 {
-    qDebug().noquote() << "Unsafe entry in" << manifest + QLatin1Char(':') << entry.describe();
+    return QStringLiteral("Unsafe entry in %1: %2").arg(manifest, entry.describe());
 }
 
 } // namespace
 
 Patcher::Patcher(const QString &listBaseUrl, const QString &downloadDir, const QString &installDir,
-    const float &currentVersion)
-    : listBaseUrl(listBaseUrl)
+    const float &currentVersion, QObject *parent)
+    : QObject(parent)
+    , listBaseUrl(listBaseUrl)
     , downloadDir(downloadDir)
     , installDir(installDir)
     , currentVersion(currentVersion)
@@ -40,23 +40,63 @@ Patcher::Patcher(const QString &listBaseUrl, const QString &downloadDir, const Q
     , updateListName(UpdateManifest::UpdateListName)
     , fileDownloader(std::make_unique<SDownloader>())
     , listDownloader(std::make_unique<SDownloader>())
-{ }
-
-Patcher::~Patcher()
 {
-    delete copyTimer.data();
+    connect(listDownloader.get(), &SDownloader::downloadFileFinished, this, &Patcher::listDownloaded);
+    connect(listDownloader.get(), &SDownloader::downloadFailed, this, &Patcher::listDownloadFailed);
+    connect(fileDownloader.get(), &SDownloader::downloadFileFinished, this, &Patcher::fileDownloaded);
+    connect(fileDownloader.get(), &SDownloader::downloadFailed, this, &Patcher::fileDownloadFailed);
+    connect(fileDownloader.get(), &SDownloader::downloadProgress, this, &Patcher::fileDownloadProgress);
+    copyTimer.setSingleShot(true);
+    connect(&copyTimer, &QTimer::timeout, this, &Patcher::copyStep);
+}
+
+Patcher::~Patcher() = default;
+
+void Patcher::failCheck(const QString &reason)
+{
+    qCDebug(lcUpdate).noquote() << reason;
+    currentPhase = Phase::Idle;
+    lastError = reason;
+    emit updateCheckFailed();
+}
+
+void Patcher::failRun(const QString &reason)
+{
+    qCDebug(lcUpdate).noquote() << reason;
+    currentPhase = Phase::Idle;
+    lastError = reason;
+    if (copyTimer.isActive())
+        copyTimer.stop();
+    emit downloadFileFailed();
 }
 
 // ---- Update check ---------------------------------------------------------------------------
 
 void Patcher::UpdateCheck()
 {
+    currentPhase = Phase::VersionList;
     listDownloader->download(
         UpdateManifest::versionListUrl(listBaseUrl), downloadDir, versionListName, false, QByteArray());
-    // Stays connected for the whole check, so it also covers UpdateList.xml.
-    connect(listDownloader.get(), &SDownloader::downloadFailed, this, &Patcher::updateCheckFailed);
-    connect(listDownloader.get(), &SDownloader::downloadFileFinished, this,
-        &Patcher::versionListDownloadFinished);
+}
+
+void Patcher::listDownloaded()
+{
+    switch (currentPhase) {
+    case Phase::VersionList:
+        versionListDownloadFinished();
+        break;
+    case Phase::UpdateList:
+        updateListDownloadFinished();
+        break;
+    default:
+        break;
+    }
+}
+
+void Patcher::listDownloadFailed()
+{
+    if (currentPhase == Phase::VersionList || currentPhase == Phase::UpdateList)
+        failCheck(listDownloader->errorString());
 }
 
 void Patcher::versionListDownloadFinished()
@@ -64,6 +104,7 @@ void Patcher::versionListDownloadFinished()
     const QString path = downloadDir + QLatin1Char('/') + versionListName;
     QFile file(path);
     if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        currentPhase = Phase::Idle;
         emit updateCheckFinished();
         return;
     }
@@ -72,35 +113,34 @@ void Patcher::versionListDownloadFinished()
     LTools::deleteFile(path);
 
     if (selection.unsafe) {
-        logUnsafe(versionListName, *selection.unsafe);
-        emit updateCheckFailed();
+        failCheck(unsafeText(versionListName, *selection.unsafe));
         return;
     }
     latestMaxVersion = qMax(latestMaxVersion, selection.latestVersion);
     if (!selection.xmlError.isEmpty())
-        qDebug() << selection.xmlError;
+        qCDebug(lcUpdate) << selection.xmlError;
     // An unusable list or no range for this version: no update, which is not an error.
     if (!selection.found) {
+        currentPhase = Phase::Idle;
         emit updateCheckFinished();
         return;
     }
 
     updateInfo.targetVersion = selection.targetVersion;
     fileBaseUrl = UpdateManifest::fileBaseUrl(listBaseUrl, selection.dir);
+    currentPhase = Phase::UpdateList;
     listDownloader->download(
         UpdateManifest::updateListUrl(fileBaseUrl), downloadDir, updateListName, false, QByteArray());
-    disconnect(listDownloader.get(), &SDownloader::downloadFileFinished, nullptr, nullptr);
-    connect(
-        listDownloader.get(), &SDownloader::downloadFileFinished, this, &Patcher::updateListDownloadFinished);
 }
 
 void Patcher::updateListDownloadFinished()
 {
+    currentPhase = Phase::Idle;
     // The list was just fetched: one that cannot be read, stops early or names unsafe paths
     // must not be taken for "all files current", or the caller records a version whose files
     // were never checked.
     if (readUpdateListFile() != ListReading::Read) {
-        emit updateCheckFailed();
+        failCheck(lastError);
         return;
     }
     if (hasUpdateFiles())
@@ -111,7 +151,10 @@ void Patcher::updateListDownloadFinished()
 
 bool Patcher::readUpdateList()
 {
-    return readUpdateListFile() != ListReading::Unusable;
+    if (readUpdateListFile() != ListReading::Unusable)
+        return true;
+    qCDebug(lcUpdate).noquote() << lastError;
+    return false;
 }
 
 Patcher::ListReading Patcher::readUpdateListFile()
@@ -121,16 +164,16 @@ Patcher::ListReading Patcher::readUpdateListFile()
     if (!file.exists())
         return ListReading::Missing;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "Cannot read" << path << file.errorString();
+        lastError = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
         return ListReading::Unusable;
     }
     const UpdateManifest::FileList list = UpdateManifest::readFileList(&file);
     if (list.unsafe) {
-        logUnsafe(updateListName, *list.unsafe);
+        lastError = unsafeText(updateListName, *list.unsafe);
         return ListReading::Unusable;
     }
     if (!list.complete) {
-        qDebug() << "Incomplete" << updateListName << list.xmlError;
+        lastError = QStringLiteral("Incomplete %1: %2").arg(updateListName, list.xmlError);
         return ListReading::Unusable;
     }
 
@@ -187,39 +230,48 @@ void Patcher::startDownload(bool copyAfterDownload)
     // A run started again after a failure counts from zero, or the bars pass 100%.
     finishedBytes = 0;
     workQueue = updateInfo.files;
-    fileDownloader->disconnect();
+    installAfterDownload = copyAfterDownload;
 
     if (workQueue.isEmpty()) {
         // Nothing to fetch: the run is complete, reported like any other end.
+        currentPhase = Phase::Idle;
         QMetaObject::invokeMethod(this, &Patcher::downloadListFileFinished, Qt::QueuedConnection);
         return;
     }
+    currentPhase = Phase::Downloading;
     currentFile = workQueue.takeLast();
-    connectRunSignals(copyAfterDownload);
     downloadCurrentFile();
-}
-
-void Patcher::connectRunSignals(bool copyAfterDownload)
-{
-    SDownloader *downloader = fileDownloader.get();
-    // A failed run reports once; whatever the downloader still delivers belongs to no run.
-    connect(downloader, &SDownloader::downloadFailed, this, [this, downloader] {
-        emit downloadFileFailed();
-        downloader->disconnect();
-    });
-    connect(downloader, &SDownloader::downloadProgress, this, [this](qlonglong received, qlonglong total) {
-        currentFileBytes = qMax<qint64>(received, 0);
-        emit updateDownloadFileState(received, total);
-        emit updateTotalDownloadState(addSizes(finishedBytes, currentFileBytes), nowCount);
-    });
-    connect(downloader, &SDownloader::downloadFileFinished, this,
-        copyAfterDownload ? &Patcher::downloadAndCopyFileFinished : &Patcher::downloadFileFinished);
 }
 
 void Patcher::downloadCurrentFile()
 {
     fileDownloader->download(
         currentFile.url, currentFile.downloadDir, currentFile.name, true, currentFile.md5.toUtf8());
+}
+
+void Patcher::fileDownloadProgress(qlonglong received, qlonglong total)
+{
+    if (currentPhase != Phase::Downloading)
+        return;
+    currentFileBytes = qMax<qint64>(received, 0);
+    emit updateDownloadFileState(received, total);
+    emit updateTotalDownloadState(addSizes(finishedBytes, currentFileBytes), nowCount);
+}
+
+void Patcher::fileDownloadFailed()
+{
+    if (currentPhase == Phase::Downloading)
+        failRun(fileDownloader->errorString());
+}
+
+void Patcher::fileDownloaded()
+{
+    if (currentPhase != Phase::Downloading)
+        return;
+    if (installAfterDownload)
+        downloadAndCopyFileFinished();
+    else
+        downloadFileFinished();
 }
 
 void Patcher::downloadFileFinished()
@@ -232,8 +284,7 @@ void Patcher::downloadAndCopyFileFinished()
     constexpr bool keepSource = false;
     constexpr bool verify = true;
     if (!LTools::copyFile(currentFile.downloadPath(), currentFile.installPath(), keepSource, verify)) {
-        emit downloadFileFailed();
-        fileDownloader->disconnect();
+        failRun(QStringLiteral("Cannot install %1").arg(currentFile.installPath()));
         return;
     }
     completeCurrentFile();
@@ -250,6 +301,7 @@ void Patcher::completeCurrentFile()
     emit downloadOneFileFinished();
 
     if (workQueue.isEmpty()) {
+        currentPhase = Phase::Idle;
         emit downloadListFileFinished();
         return;
     }
@@ -261,19 +313,18 @@ void Patcher::completeCurrentFile()
 
 void Patcher::startCopy()
 {
-    releaseCopyTimer();
-    copyTimer = new QTimer;
+    currentPhase = Phase::Copying;
     nowCount = 0;
     workQueue = updateInfo.files;
-    connect(copyTimer, &QTimer::timeout, this, &Patcher::copyStep);
-    copyTimer->start(copyInterval);
+    copyTimer.start(copyInterval);
 }
 
 void Patcher::copyStep()
 {
-    copyTimer->stop();
+    if (currentPhase != Phase::Copying)
+        return;
     if (workQueue.isEmpty()) {
-        releaseCopyTimer();
+        currentPhase = Phase::Idle;
         emit copyFileFinished();
         return;
     }
@@ -283,27 +334,19 @@ void Patcher::copyStep()
     constexpr bool verify = true;
     // The timer stays stopped: a failed run is not resumed.
     if (!LTools::copyFile(record.downloadPath(), record.installPath(), keepSource, verify)) {
+        currentPhase = Phase::Idle;
+        lastError = QStringLiteral("Cannot copy %1 to %2").arg(record.downloadPath(), record.installPath());
+        qCDebug(lcUpdate).noquote() << lastError;
         emit copyFileFailed();
         return;
     }
 
     ++nowCount;
     if (workQueue.isEmpty()) {
-        releaseCopyTimer();
+        currentPhase = Phase::Idle;
         emit copyFileFinished();
         return;
     }
     emit updateCopyFileState(nowCount, fileCount());
-    if (copyTimer)
-        copyTimer->start(copyInterval);
-}
-
-void Patcher::releaseCopyTimer()
-{
-    if (!copyTimer)
-        return;
-    copyTimer->stop();
-    copyTimer->disconnect(this);
-    copyTimer->deleteLater();
-    copyTimer = nullptr;
+    copyTimer.start(copyInterval);
 }

@@ -5,12 +5,11 @@
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
-class QTimer;
 class SDownloader;
 
 // The update engine of one product (the game or the launcher). A Patcher runs one check in
@@ -23,16 +22,24 @@ class SDownloader;
 //   - startDownload(false): only downloads them, for a later startCopy();
 //   - startCopy(): installs the downloaded files, one per copyInterval.
 // Files are processed last record first. Every outcome is emitted from the event loop, so a
-// caller may connect after starting. Nothing is written outside the download and install
-// folders, whatever the server's manifests say.
+// caller may connect after starting; errorString() tells why the latest failure signal came.
+// Nothing is written outside the download and install folders, whatever the server's
+// manifests say.
 class Patcher : public QObject
 {
     Q_OBJECT
 
 public:
+    // What the Patcher is waiting for. A failure or the end of a step returns it to Idle, and
+    // whatever a downloader still delivers then belongs to no step.
+    enum class Phase { Idle, VersionList, UpdateList, Downloading, Copying };
+
     Patcher(const QString &listBaseUrl, const QString &downloadDir, const QString &installDir,
-        const float &currentVersion);
+        const float &currentVersion, QObject *parent = nullptr);
     ~Patcher() override;
+
+    Phase phase() const { return currentPhase; }
+    QString errorString() const { return lastError; }
 
     void UpdateCheck();
     // Appends the files of UpdateList.xml in the download folder that are not current in the
@@ -73,13 +80,18 @@ private slots:
 private:
     enum class ListReading { Read, Missing, Unusable };
 
+    void listDownloaded();
+    void listDownloadFailed();
     void versionListDownloadFinished();
     ListReading readUpdateListFile();
-    void connectRunSignals(bool copyAfterDownload);
+    void fileDownloaded();
+    void fileDownloadFailed();
+    void fileDownloadProgress(qlonglong received, qlonglong total);
     void downloadCurrentFile();
     void completeCurrentFile();
     void copyStep();
-    void releaseCopyTimer();
+    void failCheck(const QString &reason);
+    void failRun(const QString &reason);
 
     QString listBaseUrl;
     QString fileBaseUrl;
@@ -101,7 +113,11 @@ private:
     int nowCount = 0;
     qint64 currentFileBytes = 0;
     qint64 finishedBytes = 0;
-    QPointer<QTimer> copyTimer;
+    QTimer copyTimer;
+
+    Phase currentPhase = Phase::Idle;
+    bool installAfterDownload = false;
+    QString lastError;
 };
 
 #endif

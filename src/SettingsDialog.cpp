@@ -1,10 +1,11 @@
 #include "SettingsDialog.h"
 
+#include "Boxes.h"
+#include "Logging.h"
 #include "Util.h"
 #include "ui_SettingsDialog.h"
 
 #include <QAbstractButton>
-#include <QDebug>
 #include <QEvent>
 #include <QFileInfo>
 #include <QListWidget>
@@ -17,10 +18,27 @@ enum FullScreenId { WindowModeId = 0, FullScreenModeId = 1 };
 
 } // namespace
 
+namespace {
+
+GamePaths withSettingsFile(const QString &gameDir, const QString &iniPath)
+{
+    GamePaths paths = GamePaths::forGameDirectory(gameDir);
+    paths.settingsFile = iniPath;
+    return paths;
+}
+
+} // namespace
+
 SettingsDialog::SettingsDialog(
     QWidget *parent, const QString &iniPath, const QString &gameDir, const QPoint *launcherPosition)
+    : SettingsDialog(parent, withSettingsFile(gameDir, iniPath), launcherPosition)
+{ }
+
+SettingsDialog::SettingsDialog(QWidget *parent, const GamePaths &paths, const QPoint *launcherPosition)
     : QDialog(parent, Qt::WindowFlags())
     , ui(std::make_unique<Ui::SettingsDialog>())
+    , paths(paths)
+    , iniPath(paths.settingsFile)
 {
     ui->setupUi(this);
     if (launcherPosition)
@@ -31,9 +49,6 @@ SettingsDialog::SettingsDialog(
     setPalette(transparent);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
-
-    this->iniPath = iniPath;
-    this->gameDir = gameDir;
 
     loadResolutionFile();
 
@@ -65,20 +80,15 @@ SettingsDialog::SettingsDialog(
 
 SettingsDialog::~SettingsDialog() = default;
 
-QString SettingsDialog::toolPath() const
-{
-    return gameDir + QStringLiteral("/hardwaredetect.exe");
-}
-
 bool SettingsDialog::loadResolutionFile()
 {
-    const QString path = gameDir + QLatin1Char('/') + resolutionFileName;
+    const QString &path = paths.resolutionFile;
     resolutions = defaultResolutions;
     detectedQuality = 1;
     resolutionReadFailed = true;
 
     ResolutionFile file;
-    if (QFileInfo::exists(path) || LTools::initResolution(toolPath()))
+    if (QFileInfo::exists(path) || LTools::initResolution(paths.detectionTool))
         file = ResolutionFile::read(path);
     if (file.status == ResolutionFile::Status::Failed) {
         LTools::showWarning(tr("偵測可用解析度失敗"));
@@ -97,7 +107,7 @@ bool SettingsDialog::loadResolutionFile()
 void SettingsDialog::loadSettings(const QString &path)
 {
     if (!QFileInfo::exists(path))
-        LTools::initSettings(toolPath());
+        LTools::initSettings(paths.detectionTool);
 
     // Without any file the defaults of VideoSettings apply; they differ from the per-key ones.
     VideoSettings values;
@@ -173,21 +183,6 @@ bool SettingsDialog::chosenFullScreen() const
     return ui->FullScreenGroup->checkedId() == FullScreenModeId;
 }
 
-// The same words as the first-run recommendation, translated in this dialog's own context.
-QString SettingsDialog::qualityWord(int quality)
-{
-    switch (quality) {
-    case 0:
-        return tr("低");
-    case 1:
-        return tr("中");
-    case 2:
-        return tr("高");
-    default:
-        return QString();
-    }
-}
-
 int SettingsDialog::chosenQuality() const
 {
     // No box is checked when settings.ini holds a level without one; keep that level rather
@@ -255,7 +250,7 @@ void SettingsDialog::accept()
 {
     if (saveSettings() == SaveResult::Saved) {
         buildResolutionList();
-        LTools::showMessage(QMessageBox::Information, tr("訊息提示"), tr("畫面配置已套用成功"), tr("確定"));
+        Boxes::show(QMessageBox::Information, tr("訊息提示"), tr("畫面配置已套用成功"), tr("確定"));
     }
     checkApplyBtn();
 }
@@ -268,7 +263,7 @@ void SettingsDialog::reDetectHardware()
     ui->resolutionListView->setEnabled(false);
     ui->resolutionListView->hide();
 
-    LTools::initResolution(toolPath());
+    LTools::initResolution(paths.detectionTool);
     const bool detected = loadResolutionFile();
     buildResolutionList();
     if (!detected) {
@@ -282,11 +277,11 @@ void SettingsDialog::reDetectHardware()
             quality->setChecked(true);
     }
     checkApplyBtn();
-    qDebug() << "Detect Quility: " << detectedQuality;
+    qCDebug(lcStartup) << "Detect Quility: " << detectedQuality;
 
-    LTools::showMessage(QMessageBox::Information, QString(),
-        tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(detectedQuality) + tr("】"), tr("確定"), QString(),
-        LTools::OnTop::Yes);
+    Boxes::show(QMessageBox::Information, QString(),
+        tr("偵測完畢\n系統建議畫面配置為【") + qualityWord(detectedQuality, "SettingsDialog") + tr("】"),
+        tr("確定"), QString(), Boxes::OnTop::Yes);
 }
 
 void SettingsDialog::openResolutionList()

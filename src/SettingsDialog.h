@@ -1,6 +1,7 @@
 #ifndef SETTINGSDIALOG_H
 #define SETTINGSDIALOG_H
 
+#include "GamePaths.h"
 #include "GameSettings.h"
 
 #include <QDialog>
@@ -35,6 +36,8 @@ class SettingsDialog : public QDialog
 
 public:
     // launcherPosition may be null; otherwise the dialog opens at an offset from it.
+    SettingsDialog(QWidget *parent, const GamePaths &paths, const QPoint *launcherPosition);
+    // The game's files below gameDir, its settings at iniPath.
     SettingsDialog(
         QWidget *parent, const QString &iniPath, const QString &gameDir, const QPoint *launcherPosition);
     ~SettingsDialog() override;
@@ -64,17 +67,15 @@ private:
     void closeResolutionList();
     void resolutionChosen();
 
-    QString toolPath() const;
     bool isLoadedSize(const ResolutionEntry &entry) const;
     QString rowText(const ResolutionEntry &entry) const;
     const ResolutionEntry *chosenEntry() const;
     bool chosenFullScreen() const;
     int chosenQuality() const;
-    static QString qualityWord(int quality);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
+    GamePaths paths;
     QString iniPath;
-    QString gameDir;
     VideoSettings loadedSettings;
     ResolutionList resolutions;
     int maxVisibleRows = 6;
@@ -82,7 +83,6 @@ private:
     int listRowHeight = 20;
     bool listOpen = false;
     QPoint dialogOffset {260, 170};
-    QString resolutionFileName = QStringLiteral("resolution.dat");
     int detectedQuality = -1;
     bool detectedFog = false;
     bool redetected = false;

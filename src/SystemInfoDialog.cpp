@@ -1,7 +1,7 @@
 #include "SystemInfoDialog.h"
 
+#include "Boxes.h"
 #include "SystemInformation.h"
-#include "Util.h"
 #include "ui_SystemInfoDialog.h"
 
 #include <QFile>
@@ -49,8 +49,8 @@ bool writeReport(const QString &path, const QString &text)
 
 void showSaved()
 {
-    LTools::showMessage(QMessageBox::Information, QObject::tr("訊息提示"),
-        SystemInfoDialog::tr("硬體資訊儲存成功"), SystemInfoDialog::tr("確定"));
+    Boxes::show(QMessageBox::Information, QObject::tr("訊息提示"), SystemInfoDialog::tr("硬體資訊儲存成功"),
+        SystemInfoDialog::tr("確定"));
 }
 
 } // namespace
@@ -61,7 +61,7 @@ SystemInfoDialog::SystemInfoDialog(QWidget *parent, const QString &directory)
 {
     ui->setupUi(this);
     timer = new QTimer(this);
-    connect(timer, SIGNAL(timeout()), this, SLOT(readFinished()));
+    connect(timer, &QTimer::timeout, this, &SystemInfoDialog::readFinished);
     connect(ui->saveButton, &QPushButton::clicked, ui->saveButton, [this, directory] {
         if (writeReport(directory + QStringLiteral("/system_info.txt"), ui->textBrowser->toPlainText()))
             showSaved();

@@ -1,8 +1,7 @@
 #include "Downloader.h"
 #include "FaultServer.h"
-#include "GameFolder.h"
+#include "LogCapture.h"
 #include "TestFiles.h"
-#include "main.h"
 
 #include <QtTest>
 
@@ -79,12 +78,10 @@ private:
         downloader->download(server.url(path), saveDir(), name, !expectedHash.isEmpty(), expectedHash);
     }
     QString saveDir() const { return dir->filePath(QStringLiteral("Update/Game/data")); }
-    QByteArray log() const { return logFolder.readFile(QStringLiteral("Launcher/debug.log")); }
+    QByteArray log() const { return logCapture->text(); }
 
     FaultServer server;
-    // The real log handler writes debug.log into the working directory.
-    GameFolder logFolder;
-    GameFolder::WorkingDirectory workingDirectory {logFolder};
+    std::unique_ptr<LogCapture> logCapture;
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<SDownloader> downloader;
     std::unique_ptr<Watch> watch;
@@ -93,7 +90,7 @@ private:
 void TestDownloader::initTestCase()
 {
     QVERIFY(server.listen());
-    qInstallMessageHandler(logMessageHandler);
+    logCapture = std::make_unique<LogCapture>();
 }
 
 void TestDownloader::init()
@@ -103,12 +100,12 @@ void TestDownloader::init()
     QVERIFY(dir->isValid());
     downloader = std::make_unique<SDownloader>();
     watch = std::make_unique<Watch>(downloader.get());
-    resetLogFile();
+    logCapture->clear();
 }
 
 void TestDownloader::cleanupTestCase()
 {
-    qInstallMessageHandler(nullptr);
+    logCapture.reset();
 }
 
 void TestDownloader::outcome_data()

@@ -1,3 +1,4 @@
+#include "StagedFile.h"
 #include "TestFiles.h"
 #include "UpdateFixtures.h"
 #include "Util.h"

@@ -1,5 +1,5 @@
+#include "LogFile.h"
 #include "ProcessHelpers.h"
-#include "main.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
 #include "GameFolder.h"
+#include "Launcher.h"
 #include "NginxServer.h"
 #include "ProcessHelpers.h"
 #include "Publishing.h"
 #include "TestFiles.h"
-#include "main.h"
 
 #include <QtTest>
 
@@ -23,7 +23,7 @@ const QString InfoTitle = QStringLiteral("^訊息提示$");
 const QString WarningTitle = QStringLiteral("^警告訊息$");
 
 // A POSIX exit status keeps the low 8 bits of the code the program returns.
-constexpr int HandOverStatus = Startup::HandOverExitCode & 0xff;
+constexpr int HandOverStatus = Launcher::HandOverExitCode & 0xff;
 
 // Running processes whose program is path (as the launcher and the hand-over start them). A
 // zombie's command line is empty: only processes that still run match.

@@ -1,8 +1,8 @@
 #include "BoxAnswerer.h"
 #include "FormChecks.h"
 #include "LauncherFolder.h"
+#include "LogFile.h"
 #include "SettingsDialog.h"
-#include "main.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "BoxAnswerer.h"
 #include "GameFolder.h"
 #include "ProcessHelpers.h"
+#include "Startup.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QtTest>
 
@@ -169,7 +169,7 @@ void TestStartup::handOverStartsNewLauncherWithUpdate()
     QVERIFY(game.installRecorder(QStringLiteral("Launcher/newLauncher.exe")));
     GameFolder::WorkingDirectory cwd(game);
     BoxAnswerer answerer;
-    QVERIFY(Startup::handOver(Startup::Paths::fromWorkingDirectory()));
+    QVERIFY(Startup::handOver(GamePaths::fromWorkingDirectory()));
     const QString record = QStringLiteral("Launcher/newLauncher.exe.args");
     QTRY_VERIFY_WITH_TIMEOUT(game.readFile(record).endsWith("--\n"), 5000);
     QCOMPARE(game.readFile(record), QByteArray("update\n--\n"));
@@ -181,7 +181,7 @@ void TestStartup::handOverFailureShowsWarning()
     GameFolder game;
     GameFolder::WorkingDirectory cwd(game);
     BoxAnswerer answerer;
-    QVERIFY(!Startup::handOver(Startup::Paths::fromWorkingDirectory()));
+    QVERIFY(!Startup::handOver(GamePaths::fromWorkingDirectory()));
     QCOMPARE(answerer.count(), 1);
     QCOMPARE(answerer.boxes().first().title, QStringLiteral("警告訊息"));
     QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("更新失敗,請重新啟動更新"));
@@ -191,7 +191,7 @@ void TestStartup::leftoverNewLauncherRemovedOnlyByLauncher()
 {
     GameFolder game;
     QVERIFY(game.writeFile(QStringLiteral("Launcher/newLauncher.exe"), "old copy"));
-    const auto paths = Startup::Paths::forGameDirectory(game.gameDir());
+    const auto paths = GamePaths::forGameDirectory(game.gameDir());
 
     // An update-mode process holds no launcher mutex and must not delete its own executable.
     Startup::removeLeftoverNewLauncher(paths);

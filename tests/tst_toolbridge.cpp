@@ -1,8 +1,9 @@
 #include "BoxAnswerer.h"
 #include "GameFolder.h"
 #include "GameSettings.h"
+#include "LogFile.h"
+#include "Startup.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QSplashScreen>
 #include <QtTest>
@@ -195,7 +196,7 @@ void TestToolBridge::firstRun()
     BoxAnswerer answerer;
     QElapsedTimer timer;
     timer.start();
-    const auto splash = Startup::runFirstRunConfiguration(Startup::Paths::fromWorkingDirectory());
+    const auto splash = Startup::runFirstRunConfiguration(GamePaths::fromWorkingDirectory());
     QVERIFY(splash);
     QVERIFY(splash->isVisible()); // stays until the launcher window takes over
     QVERIFY(!splash->pixmap().isNull());

@@ -6,7 +6,6 @@
 #include "TestFiles.h"
 #include "UpdateSite.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -627,7 +626,7 @@ void TestUpdateFlow::handOver()
         QVERIFY(QFileInfo(m_game->path(QStringLiteral("Launcher/newLauncher.exe"))).isDir());
         return;
     }
-    QCOMPARE(code, Startup::HandOverExitCode);
+    QCOMPARE(code, Launcher::HandOverExitCode);
     QCOMPARE(boxTexts(), QStringList {prompt});
     QCOMPARE(m_game->readFile(QStringLiteral("Launcher/newLauncher.exe")),
         withExecutable ? QByteArray("launcher build 2") : QByteArray("the running launcher"));

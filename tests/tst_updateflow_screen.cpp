@@ -1,11 +1,11 @@
 #include "FaultServer.h"
 #include "GameFolder.h"
+#include "Launcher.h"
 #include "NginxServer.h"
 #include "ProcessHelpers.h"
 #include "TestFiles.h"
 #include "UpdateSite.h"
 #include "WindowHelpers.h"
-#include "main.h"
 
 #include <QtTest>
 
@@ -18,7 +18,7 @@ namespace {
 const QString PromptTitle = QStringLiteral("^更新提示$");
 const QString InfoTitle = QStringLiteral("^訊息提示$");
 // A POSIX process status keeps the low eight bits of the exit code.
-constexpr int HandOverStatus = Startup::HandOverExitCode & 0xff;
+constexpr int HandOverStatus = Launcher::HandOverExitCode & 0xff;
 
 } // namespace
 

@@ -24,7 +24,8 @@ enum class Result {
 // Moves source over target atomically: target shows either its old or its new content, never
 // a mix, and an existing target is replaced. On POSIX the moved file first takes the mode
 // target should have (that of the file it replaces; 0755 for a new ".exe", so an updated
-// game or launcher still starts). On failure both files stay as they were, mode included.
+// game or launcher still starts). On failure both files stay as they were, mode included, and
+// errno (GetLastError on Windows) holds the cause of a Failed move.
 Result moveOver(const NativePath &source, const NativePath &target);
 
 } // namespace FileReplace

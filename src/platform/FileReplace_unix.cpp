@@ -41,6 +41,7 @@ Result moveOver(const NativePath &source, const NativePath &target)
     const int error = errno;
     if (wanted != sourceMode)
         ::chmod(source.c_str(), sourceMode);
+    errno = error; // the caller reports the rename's cause
     return error == EXDEV ? Result::OtherFileSystem : Result::Failed;
 }
 

@@ -39,8 +39,10 @@ Result moveOver(const NativePath &source, const NativePath &target)
         const DWORD error = GetLastError();
         if (error == ERROR_NOT_SAME_DEVICE)
             return Result::OtherFileSystem;
-        if (!mayBeInUse(error, target))
+        if (!mayBeInUse(error, target)) {
+            SetLastError(error); // the caller reports the move's cause
             return Result::Failed;
+        }
         if (GetTickCount64() - start >= InUseRetryLimitMs)
             return Result::TargetInUse;
         Sleep(InUseRetryPauseMs);

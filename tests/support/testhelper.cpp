@@ -6,8 +6,8 @@
 // Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
 // line, then "--", to <its own path>.args and exits 0.
 
+#include "LogFile.h"
 #include "Util.h"
-#include "main.h"
 
 #include <QCoreApplication>
 #include <QDebug>
