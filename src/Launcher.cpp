@@ -118,6 +118,9 @@ void Launcher::initializeUI()
 
     initializeButtonEvent();
 
+    // The only load: the form gives the view no start URL. A start URL would be fetched and
+    // then aborted here, and a failure already queued for it (no network, host not found) would
+    // reach the aborted reply and make Qt log an internal problem on every start.
     ui->webView->load(QUrl(launcherSiteUrl));
     QWebFrame *frame = ui->webView->page()->mainFrame();
     frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
