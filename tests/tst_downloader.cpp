@@ -148,7 +148,8 @@ void TestDownloader::outcome_data()
         "Debug: \"" + md5Hex(body.left(body.size() - 1)) + '"');
     row("reset mid-body", {Answer::resetAfter(body, 50000)}, QByteArray(), false);
     row("stall before headers", {Answer::stallBeforeHeaders()}, digest, false, 250);
-    row("stall mid-body", {Answer::stallAfter(body, 20000)}, digest, false, 250);
+    row("stall mid-body", {Answer::stallAfter(body, 20000)}, digest, false, 250,
+        "Debug: \"No data for 250 ms: the transfer's inactivity limit ended it\"");
     row("304 is no file", {Answer::withStatus(304)}, QByteArray(), false);
     row("redirect without a target", {Answer::withStatus(302, "moved")}, QByteArray(), false);
 }
@@ -167,6 +168,7 @@ void TestDownloader::outcome()
     QVERIFY(watch->waitForOutcome());
 
     QCOMPARE(watch->outcome(), succeeds ? Finished : Failed);
+    QCOMPARE(downloader->errorString().isEmpty(), succeeds);
     // Every scripted answer is asked for once; a failure only after three attempts.
     QCOMPARE(server.requestCount(QStringLiteral("/v2/data/a.pak")), succeeds ? answers.size() : 3);
     QCOMPARE(filesBelow(dir->path()), succeeds ? QStringList {"Update/Game/data/a.pak"} : QStringList());
@@ -234,15 +236,19 @@ void TestDownloader::redirects()
 void TestDownloader::saveFailureNotRetried_data()
 {
     QTest::addColumn<QString>("saveDir");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("body");
-    QTest::newRow("folder under a file") << QStringLiteral("blocker/data") << patterned(300 * 1024);
-    QTest::newRow("folder under a file, empty body") << QStringLiteral("blocker/data") << QByteArray();
-    QTest::newRow("non-empty folder at the target") << QStringLiteral("Game") << patterned(1000);
+    const QString name = QStringLiteral("a.pak");
+    QTest::newRow("folder under a file") << QStringLiteral("blocker/data") << name << patterned(300 * 1024);
+    QTest::newRow("folder under a file, empty body") << QStringLiteral("blocker/data") << name << QByteArray();
+    QTest::newRow("non-empty folder at the target") << QStringLiteral("Game") << name << patterned(1000);
+    QTest::newRow("name too long") << QStringLiteral("Game") << QString(300, QLatin1Char('n')) << patterned(1000);
 }
 
 void TestDownloader::saveFailureNotRetried()
 {
     QFETCH(QString, saveDir);
+    QFETCH(QString, name);
     QFETCH(QByteArray, body);
 
     QVERIFY(writeFile(dir->filePath(QStringLiteral("blocker")), QByteArray()));
@@ -250,12 +256,15 @@ void TestDownloader::saveFailureNotRetried()
     const QStringList before = filesBelow(dir->path());
 
     server.serve(QStringLiteral("/a.pak"), body);
-    downloader->download(server.url(QStringLiteral("/a.pak")), dir->filePath(saveDir),
-        QStringLiteral("a.pak"), true, md5Hex(body));
+    downloader->download(server.url(QStringLiteral("/a.pak")), dir->filePath(saveDir), name, true, md5Hex(body));
     QVERIFY(watch->waitForOutcome());
     QCOMPARE(watch->outcome(), Failed);
     QCOMPARE(server.requestCount(QStringLiteral("/a.pak")), 1);
     QCOMPARE(filesBelow(dir->path()), before);
+    // The cause reaches the log and the caller.
+    QVERIFY2(log().startsWith("Debug: Cannot save " + dir->filePath(saveDir).toUtf8()), log().constData());
+    QCOMPARE(log().count('\n'), 1);
+    QVERIFY(downloader->errorString().startsWith(QStringLiteral("Cannot save")));
 }
 
 void TestDownloader::failureReportedFromEventLoop_data()
