@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <limits>
+
 namespace {
 
 QString memberText(const QJsonObject &object, const QString &key)
@@ -19,6 +21,18 @@ bool isPositiveNumber(const QString &text)
     bool ok = false;
     const int value = text.toInt(&ok);
     return ok && value > 0;
+}
+
+// Truncated toward zero. A number beyond int saturates instead of converting to nothing defined;
+// it stays outside the three levels, so it recommends none, as 7 does.
+int qualityLevel(double number)
+{
+    using Limits = std::numeric_limits<int>;
+    if (number >= double(Limits::max()))
+        return Limits::max();
+    if (number > double(Limits::min()))
+        return int(number);
+    return Limits::min();
 }
 
 } // namespace
@@ -42,7 +56,7 @@ ResolutionFile ResolutionFile::parse(const QByteArray &json)
         || !root.contains(QLatin1String("outputResolution")))
         return result;
 
-    result.quality = int(root.value(QLatin1String("defualtQuilty")).toDouble(0));
+    result.quality = qualityLevel(root.value(QLatin1String("defualtQuilty")).toDouble(0));
     result.fog = root.value(QLatin1String("defualtEnableFog")).toBool(false);
 
     const QJsonArray elements = root.value(QLatin1String("outputResolution")).toArray();

@@ -42,7 +42,7 @@ struct ResolutionFile
     };
 
     Status status = Status::Failed;
-    int quality = 0;
+    int quality = 0; // as the file has it, levels or not; a number beyond int saturates
     bool fog = false;
     ResolutionList entries;
 

@@ -22,8 +22,9 @@ SystemInformation::SystemInformation()
 SystemInformation::SystemInformation(const SystemInfo::Report &report)
     : m_report(report)
 {
+    // The name goes in as plain text: a QString would be quoted.
     for (const std::string &property : m_report.unreadableProperties)
-        qDebug() << "DxDiag : Get Property [" << QString::fromStdString(property) << "] error..." << Qt::endl;
+        qDebug() << "DxDiag : Get Property [" << property.c_str() << "] error..." << Qt::endl;
 }
 
 QString SystemInformation::getOperatingSystem() const

@@ -8,7 +8,8 @@
 
 // The hardware report of this machine, collected once on construction (blocking: DxDiag
 // takes a moment). On Windows COM must already be initialised on the calling thread; the GUI
-// thread's initialisation does that. Every text property that could not be read is logged.
+// thread's initialisation does that. Every text property that could not be read is logged, in
+// the report's line order.
 class SystemInformation
 {
 public:

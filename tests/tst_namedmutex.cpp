@@ -1,10 +1,13 @@
 #include "ProcessHelpers.h"
+#include "TestFiles.h"
 #include "Util.h"
 
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 // Named mutexes against real holder processes.
@@ -21,12 +24,39 @@ private slots:
     void waitFailsAfterLimitAndKeepsNothing();
     void probesNeverRefuseAnOwner();
     void otherUsersHolderDoesNotLockUsOut();
+    void unusableLockFolder_data();
+    void unusableLockFolder();
 
 private:
     // Starts a child that holds name for ms; returns once it reports ownership.
     static bool holdInChild(QProcess &child, const QString &name, int ms);
     static bool childCanTake(const QString &name);
 };
+
+namespace {
+
+void setOrUnset(const char *variable, const QByteArray &value)
+{
+    if (value.isNull())
+        qunsetenv(variable);
+    else
+        qputenv(variable, value);
+}
+
+// Puts the lock files below runtime, or below tmp when runtime is null, until the guard goes.
+auto lockFolders(const QByteArray &runtime, const QByteArray &tmp)
+{
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    setOrUnset("XDG_RUNTIME_DIR", runtime);
+    setOrUnset("TMPDIR", tmp);
+    return qScopeGuard([oldRuntime, oldTmp] {
+        setOrUnset("XDG_RUNTIME_DIR", oldRuntime);
+        setOrUnset("TMPDIR", oldTmp);
+    });
+}
+
+} // namespace
 
 bool TestNamedMutex::holdInChild(QProcess &child, const QString &name, int ms)
 {
@@ -77,12 +107,15 @@ void TestNamedMutex::secondOwnerRefused()
     const QString name = QStringLiteral("OnlyOne");
     QProcess child;
     QVERIFY(holdInChild(child, name, 60000));
-    QCOMPARE(LTools::createOwnedMutex(name), NamedMutex::Handle(0));
+    const NamedMutex::Claim refused = NamedMutex::claim(name.toStdU16String());
+    QVERIFY(refused.outcome == NamedMutex::Claim::Outcome::Held);
+    QCOMPARE(refused.handle, NamedMutex::Handle(0));
     child.kill();
     child.waitForFinished();
-    const NamedMutex::Handle own = LTools::createOwnedMutex(name);
-    QVERIFY(own != 0);
-    LTools::releaseMutex(own);
+    const NamedMutex::Claim own = NamedMutex::claim(name.toStdU16String());
+    QVERIFY(own.outcome == NamedMutex::Claim::Outcome::Owned);
+    QVERIFY(own.handle != 0);
+    LTools::releaseMutex(own.handle);
 }
 
 void TestNamedMutex::killedHolderFreesIt()
@@ -166,17 +199,7 @@ void TestNamedMutex::otherUsersHolderDoesNotLockUsOut()
     const QString helper = shared.filePath(QStringLiteral("testhelper"));
     QVERIFY(QFile::copy(QStringLiteral(TESTHELPER_PATH), helper));
 
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    const QByteArray tmp = qgetenv("TMPDIR");
-    const auto restore = qScopeGuard([&] {
-        qputenv("XDG_RUNTIME_DIR", runtime);
-        if (tmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", tmp);
-    });
-    qunsetenv("XDG_RUNTIME_DIR");
-    qputenv("TMPDIR", QFile::encodeName(shared.path()));
+    const auto restore = lockFolders(QByteArray(), QFile::encodeName(shared.path()));
 
     const QString name = QStringLiteral("PerSession");
     QProcess other;
@@ -195,6 +218,38 @@ void TestNamedMutex::otherUsersHolderDoesNotLockUsOut()
     QVERIFY(own != 0);
     QVERIFY(!childCanTake(name)); // ours still excludes our own processes
     LTools::releaseMutex(own);
+}
+
+void TestNamedMutex::unusableLockFolder_data()
+{
+    QTest::addColumn<bool>("runtime"); // whether XDG_RUNTIME_DIR or TMPDIR names the folder
+    QTest::addColumn<QString>("folder"); // below a fresh temporary folder holding a file "file"
+    QTest::addColumn<int>("error");
+    QTest::newRow("runtime folder is a file") << true << "file" << ENOTDIR;
+    QTest::newRow("runtime folder missing") << true << "missing" << ENOENT;
+    QTest::newRow("temporary folder is a file") << false << "file" << ENOTDIR;
+}
+
+// A lock file that cannot be made is no holder: nobody may be refused over it.
+void TestNamedMutex::unusableLockFolder()
+{
+    QFETCH(bool, runtime);
+    QFETCH(QString, folder);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("file")), "x"));
+    const QByteArray path = QFile::encodeName(dir.filePath(folder));
+    const auto restore = runtime ? lockFolders(path, QByteArray()) : lockFolders(QByteArray(), path);
+
+    const std::u16string name = u"Unmakeable";
+    const NamedMutex::Claim claim = NamedMutex::claim(name);
+    QVERIFY(claim.outcome == NamedMutex::Claim::Outcome::Unavailable);
+    QCOMPARE(claim.handle, NamedMutex::Handle(0));
+    QVERIFY2(QString::fromStdString(claim.cause)
+                 .endsWith(QString::fromStdString(std::generic_category().message(error))),
+        claim.cause.c_str());
+    QVERIFY(!NamedMutex::exists(name));
+    QVERIFY(NamedMutex::waitUntilFree(name, 0));
 }
 
 QTEST_GUILESS_MAIN(TestNamedMutex)

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <climits>
+
 Q_DECLARE_METATYPE(ResolutionFile::Status)
 Q_DECLARE_METATYPE(ResolutionEntry)
 
@@ -44,6 +46,13 @@ void TestResolutionFile::read_data()
         << "all_unusable.dat" << Status::Read << 1 << false << ResolutionList();
     QTest::newRow("empty array keeps the defaults; a text quality reads 0")
         << "empty_list.dat" << Status::NoEntries << 0 << false << ResolutionList();
+    // Beyond int: saturated, so still no level, where a plain conversion is undefined.
+    QTest::newRow("quality 1e10") << "quality_huge.dat" << Status::NoEntries << INT_MAX << false
+                                  << ResolutionList();
+    QTest::newRow("quality -1e10") << "quality_huge_negative.dat" << Status::NoEntries << INT_MIN << false
+                                   << ResolutionList();
+    QTest::newRow("quality 1e308") << "quality_largest.dat" << Status::NoEntries << INT_MAX << false
+                                   << ResolutionList();
     QTest::newRow("outputResolution not an array keeps the defaults")
         << "list_not_array.dat" << Status::NoEntries << 1 << false << ResolutionList();
     QTest::newRow("empty object") << "empty_object.dat" << Status::Failed << 0 << false << ResolutionList();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -61,13 +62,23 @@ std::string lockPath(const std::u16string &name)
     return dir + "/" + file + "-" + std::to_string(::getuid()) + ".lock";
 }
 
-int openLock(const std::u16string &name)
+int openLock(const std::string &path)
 {
     int fd;
     do {
-        fd = ::open(lockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+int openLock(const std::u16string &name)
+{
+    return openLock(lockPath(name));
+}
+
+std::string failure(const std::string &path, int error)
+{
+    return path + ": " + std::generic_category().message(error);
 }
 
 struct flock wholeFile(short type)
@@ -78,7 +89,7 @@ struct flock wholeFile(short type)
     return lock; // start 0, length 0: the whole file
 }
 
-// 1 acquired, 0 held by someone, -1 error
+// 1 acquired, 0 held by someone, -1 error (errno tells)
 int tryLock(int fd)
 {
     struct flock lock = wholeFile(F_WRLCK);
@@ -118,7 +129,7 @@ bool waitUntilFree(const std::u16string &name, int timeoutMs)
 {
     const int fd = openLock(name);
     if (fd < 0)
-        return true; // nothing to wait on; same as a mutex that could not be opened
+        return true; // a lock that cannot be made has no holder to wait for
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (isLocked(fd) != 1) {
@@ -133,16 +144,32 @@ bool waitUntilFree(const std::u16string &name, int timeoutMs)
     return false;
 }
 
+Claim claim(const std::u16string &name)
+{
+    Claim result;
+    const std::string path = lockPath(name);
+    const int fd = openLock(path);
+    if (fd < 0) {
+        result.cause = failure(path, errno);
+        return result;
+    }
+    const int state = tryLock(fd);
+    if (state == 1) {
+        result.handle = Handle(fd) + 1;
+        result.outcome = Claim::Outcome::Owned;
+        return result;
+    }
+    if (state == 0)
+        result.outcome = Claim::Outcome::Held;
+    else
+        result.cause = failure(path, errno);
+    ::close(fd);
+    return result;
+}
+
 Handle createOwned(const std::u16string &name)
 {
-    const int fd = openLock(name);
-    if (fd < 0)
-        return 0;
-    if (tryLock(fd) != 1) {
-        ::close(fd);
-        return 0;
-    }
-    return Handle(fd) + 1;
+    return claim(name).handle;
 }
 
 void release(Handle handle)

@@ -4,7 +4,9 @@
 
 // A probe opens rather than creates, so it never creates the object a starting game is
 // about to create. The timed wait does not ask for initial ownership, so it can never
-// keep the mutex. ERROR_ACCESS_DENIED means a mutex exists that another (elevated) user owns.
+// keep the mutex. ERROR_ACCESS_DENIED means a mutex exists that another (elevated) user owns;
+// any other failure (the name taken by another kind of object, no memory) means no mutex can
+// be made under that name, so none is held.
 
 namespace {
 
@@ -12,6 +14,28 @@ const wchar_t *wide(const std::u16string &name)
 {
     static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
     return reinterpret_cast<const wchar_t *>(name.c_str());
+}
+
+// "error 6: The handle is invalid.", in UTF-8 whatever the system's code page.
+std::string errorText(DWORD error)
+{
+    std::string text = "error " + std::to_string(error);
+    wchar_t *message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
+    if (length > 0) {
+        std::wstring wide(message, length);
+        while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' '))
+            wide.pop_back();
+        const int size
+            = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+        std::string utf8(size_t(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &utf8[0], size, nullptr, nullptr);
+        text += ": " + utf8;
+    }
+    LocalFree(message);
+    return text;
 }
 
 // CreateMutexW asks for full access, which a mutex of another user or integrity level denies.
@@ -76,16 +100,28 @@ bool waitUntilFree(const std::u16string &name, int timeoutMs)
     return true; // the name belongs to another kind of object: no mutex to wait for
 }
 
+Claim claim(const std::u16string &name)
+{
+    Claim result;
+    HANDLE handle = CreateMutexW(nullptr, TRUE, wide(name));
+    const DWORD error = GetLastError();
+    if (handle && error != ERROR_ALREADY_EXISTS) {
+        result.handle = reinterpret_cast<Handle>(handle);
+        result.outcome = Claim::Outcome::Owned;
+        return result;
+    }
+    if (handle)
+        CloseHandle(handle);
+    if (handle || error == ERROR_ACCESS_DENIED)
+        result.outcome = Claim::Outcome::Held;
+    else
+        result.cause = errorText(error);
+    return result;
+}
+
 Handle createOwned(const std::u16string &name)
 {
-    HANDLE handle = CreateMutexW(nullptr, TRUE, wide(name));
-    if (!handle)
-        return 0;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(handle);
-        return 0;
-    }
-    return reinterpret_cast<Handle>(handle);
+    return claim(name).handle;
 }
 
 void release(Handle handle)

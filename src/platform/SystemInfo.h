@@ -22,15 +22,16 @@ struct Report
     Text operatingSystem;
     Text processor;
     Text physicalMemory; // as DxDiag words it: "16384MB RAM"
-    Text directXVersion; // on POSIX the graphics API of the first display adapter
     Text displayDescription; // first display adapter
+    Text directXVersion; // on POSIX the graphics API of the first display adapter
     Text displayDriverName;
     Text displayDriverVersion;
     Text soundDescription; // first sound device
     unsigned char vertexShaderVersion = 0; // major version only
     unsigned char pixelShaderVersion = 0;
-    // DxDiag names of the text properties that could not be read, in the order above. The
-    // POSIX side uses the same names, so a log line names the same field on every platform.
+    // DxDiag names of the text properties that could not be read, in the order above, which is
+    // the report's line order: the log lists them as the report shows them. The POSIX side uses
+    // the same names, so a log line names the same field on every platform.
     std::vector<std::string> unreadableProperties;
 };
 

@@ -28,6 +28,15 @@ std::u16string uniqueName(const wchar_t *base)
     return u16(L"nmtest_" + std::to_wstring(GetCurrentProcessId()) + L"_" + base);
 }
 
+NamedMutex::Claim::Outcome claimed(const std::u16string &name)
+{
+    const NamedMutex::Claim claim = NamedMutex::claim(name);
+    NamedMutex::release(claim.handle);
+    return claim.outcome;
+}
+
+using Outcome = NamedMutex::Claim::Outcome;
+
 // ---- child side --------------------------------------------------------------------------
 
 // A mutex as another user or an elevated process leaves it: dacl "D:(A;;0x00100000;;;WD)"
@@ -183,13 +192,13 @@ void heldMeansExistsForHolderToo()
     check(NamedMutex::exists(name), "the holder sees its own mutex");
     check(NamedMutex::waitUntilFree(name, 0), "the holding thread may wait on its own mutex");
     check(!childCanTake(name), "the holder's own wait does not give up its ownership");
-    NamedMutex::Handle fromThread = 1;
+    Outcome fromThread = Outcome::Owned;
     bool freeForThread = true;
     runThread([&] {
-        fromThread = NamedMutex::createOwned(name);
+        fromThread = claimed(name);
         freeForThread = NamedMutex::waitUntilFree(name, 200);
     });
-    check(fromThread == 0, "createOwned from another thread of the holder is refused");
+    check(fromThread == Outcome::Held, "a claim from another thread of the holder finds it held");
     check(!freeForThread, "another thread of the holder cannot acquire it");
     NamedMutex::release(own);
     check(!NamedMutex::exists(name), "a released mutex no longer exists");
@@ -198,7 +207,7 @@ void heldMeansExistsForHolderToo()
     Child holder;
     check(startHolder(holder, L"hold", name, L"60000"), "a child takes the released name");
     check(NamedMutex::exists(name), "a mutex held by a child exists");
-    check(NamedMutex::createOwned(name) == 0, "createOwned while a child holds it returns 0");
+    check(claimed(name) == Outcome::Held, "a claim while a child holds it finds it held");
     TerminateProcess(holder.process(), 1);
     holder.wait();
     const NamedMutex::Handle again = NamedMutex::createOwned(name);
@@ -291,7 +300,7 @@ void restrictedHolder()
     check(startHolder(holder, L"hold-restricted", name, L"800", {L"3000", L"D:(A;;0x00100000;;;WD)"}),
         "restricted holder starts");
     check(NamedMutex::exists(name), "a mutex we may only synchronize with exists");
-    check(NamedMutex::createOwned(name) == 0, "createOwned of a restricted held mutex returns 0");
+    check(claimed(name) == Outcome::Held, "a claim of a restricted held mutex finds it held");
     timedWait(name, 5000, true, 500, 2000, "the wait on a restricted mutex lasts until the release");
 
     const std::u16string denied = uniqueName(L"denied");
@@ -315,6 +324,20 @@ void restrictedHolder()
     CloseHandle(killer);
 }
 
+// A name another kind of object has taken cannot be a mutex: nobody holds it.
+void nameOfAnotherObject()
+{
+    const std::u16string name = uniqueName(L"event");
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, w(name).c_str());
+    const NamedMutex::Claim claim = NamedMutex::claim(name);
+    check(claim.outcome == Outcome::Unavailable && claim.handle == 0,
+        "a claim of a name held by an event is unavailable", int(claim.outcome));
+    check(claim.cause.rfind("error 6:", 0) == 0, "the cause names the system error", claim.cause);
+    check(!NamedMutex::exists(name), "a name held by an event is no mutex");
+    check(NamedMutex::waitUntilFree(name, 1000), "a name held by an event is free to wait on");
+    CloseHandle(event);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -328,5 +351,6 @@ int wmain(int argc, wchar_t **argv)
     abandonedCountsAsFree();
     waitsForHolder();
     restrictedHolder();
+    nameOfAnotherObject();
     return summary();
 }

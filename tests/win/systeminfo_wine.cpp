@@ -317,9 +317,10 @@ struct FakeMachine
     }
 };
 
+// In the report's line order.
 const std::vector<std::string> allTextProperties
-    = {"szOSExEnglish", "szProcessorEnglish", "szPhysicalMemoryEnglish", "szDirectXVersionLongEnglish",
-        "szDescription", "szDriverName", "szDriverVersion", "szDescription"};
+    = {"szOSExEnglish", "szProcessorEnglish", "szPhysicalMemoryEnglish", "szDescription",
+        "szDirectXVersionLongEnglish", "szDriverName", "szDriverVersion", "szDescription"};
 
 // ---- scripted cases ------------------------------------------------------------------------
 
