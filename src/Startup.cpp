@@ -37,13 +37,32 @@ bool waitForRunningUpdate()
     return false;
 }
 
-NamedMutex::Handle claimLauncherMutex()
+namespace {
+
+// Test and creation in one step, so two processes started together cannot both run. A guard
+// that cannot be made (no lock folder) is not another instance: the process runs unguarded.
+std::optional<NamedMutex::Handle> claimGuard(const QString &name, const QString &refusal)
 {
-    // Test and creation in one step, so two launchers started together cannot both run.
-    const NamedMutex::Handle handle = LTools::createOwnedMutex(MutexName::Launcher);
-    if (!handle)
-        LTools::showWarning(applicationTitle() + QObject::tr("已開啟"));
-    return handle;
+    const NamedMutex::Claim claim = LTools::claimMutex(name);
+    switch (claim.outcome) {
+    case NamedMutex::Claim::Outcome::Owned:
+        return claim.handle;
+    case NamedMutex::Claim::Outcome::Unavailable:
+        qCWarning(lcStartup).noquote() << "Cannot create" << name + QLatin1Char(':')
+                                       << QString::fromStdString(claim.cause) << "- running without it";
+        return NamedMutex::Handle(0);
+    case NamedMutex::Claim::Outcome::Held:
+        break;
+    }
+    LTools::showWarning(applicationTitle() + refusal);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<NamedMutex::Handle> claimLauncherMutex()
+{
+    return claimGuard(MutexName::Launcher, QObject::tr("已開啟"));
 }
 
 bool waitForLauncherToEnd()
@@ -54,12 +73,9 @@ bool waitForLauncherToEnd()
     return false;
 }
 
-NamedMutex::Handle claimUpdateMutex()
+std::optional<NamedMutex::Handle> claimUpdateMutex()
 {
-    const NamedMutex::Handle handle = LTools::createOwnedMutex(MutexName::LauncherUpdate);
-    if (!handle)
-        LTools::showWarning(applicationTitle() + QObject::tr("更新中"));
-    return handle;
+    return claimGuard(MutexName::LauncherUpdate, QObject::tr("更新中"));
 }
 
 bool confirmLauncherEnded()
@@ -135,7 +151,7 @@ int runEventLoop(const GamePaths &paths)
 
 int runLauncherMode(const GamePaths &paths)
 {
-    const NamedMutex::Handle mutex = claimLauncherMutex();
+    const std::optional<NamedMutex::Handle> mutex = claimLauncherMutex();
     if (!mutex)
         return 0;
 
@@ -153,7 +169,7 @@ int runLauncherMode(const GamePaths &paths)
 
     removeLeftoverNewLauncher(paths);
     const int result = runEventLoop(paths);
-    LTools::releaseMutex(mutex);
+    LTools::releaseMutex(*mutex);
     return result;
 }
 
@@ -162,7 +178,7 @@ int runUpdateMode(const GamePaths &paths)
     if (!waitForLauncherToEnd())
         return 0;
     LauncherUpdate window(paths);
-    const NamedMutex::Handle mutex = claimUpdateMutex();
+    const std::optional<NamedMutex::Handle> mutex = claimUpdateMutex();
     if (!mutex)
         return 0;
     if (!confirmLauncherEnded())
@@ -171,7 +187,7 @@ int runUpdateMode(const GamePaths &paths)
 
     removeLeftoverNewLauncher(paths);
     const int result = runEventLoop(paths);
-    LTools::releaseMutex(mutex);
+    LTools::releaseMutex(*mutex);
     return result;
 }
 

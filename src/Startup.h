@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QSplashScreen;
 
@@ -18,11 +19,12 @@ enum class RunMode { Launcher, Update };
 RunMode runMode(int argc, char *argv[]);
 QString applicationTitle();
 
-// Each guard shows its refusal box itself; false (or 0) means the process must end with 0.
+// Each guard shows its refusal box itself; false (or nothing) means the process must end
+// with 0. A claimed guard's handle is 0 when the guard could not be made at all.
 bool waitForRunningUpdate();
-NamedMutex::Handle claimLauncherMutex();
+std::optional<NamedMutex::Handle> claimLauncherMutex();
 bool waitForLauncherToEnd();
-NamedMutex::Handle claimUpdateMutex();
+std::optional<NamedMutex::Handle> claimUpdateMutex();
 bool confirmLauncherEnded();
 
 // First start without settings.ini: runs the detection tool under a splash screen and tells

@@ -25,8 +25,8 @@ public:
     // ---- Shared helpers (desktop) -------------------------------------------------------
     static bool mutexExists(const QString &name);
     static bool waitForMutex(const QString &name, int seconds);
-    // Test and creation in one step: 0 when another process already holds the mutex.
-    static NamedMutex::Handle createOwnedMutex(const QString &name);
+    // Test and creation in one step; the handle is 0 unless the claim is Owned.
+    static NamedMutex::Claim claimMutex(const QString &name);
     static void releaseMutex(NamedMutex::Handle handle);
     static void showWarning(const QString &text);
 

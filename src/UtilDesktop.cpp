@@ -20,9 +20,9 @@ bool LTools::waitForMutex(const QString &name, int seconds)
     return NamedMutex::waitUntilFree(name.toStdU16String(), seconds * 1000);
 }
 
-NamedMutex::Handle LTools::createOwnedMutex(const QString &name)
+NamedMutex::Claim LTools::claimMutex(const QString &name)
 {
-    return NamedMutex::createOwned(name.toStdU16String());
+    return NamedMutex::claim(name.toStdU16String());
 }
 
 void LTools::releaseMutex(NamedMutex::Handle handle)

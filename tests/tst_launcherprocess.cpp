@@ -13,6 +13,7 @@ class TestLauncherProcess : public QObject
 private slots:
     void initTestCase();
     void startsAndLogs();
+    void runsWhenTheGuardCannotBeMade();
     void secondLauncherRefused();
     void twoStartedTogetherOnlyOneRuns();
     void waitsForSelfUpdateToEnd();
@@ -66,6 +67,23 @@ void TestLauncherProcess::startsAndLogs()
     QVERIFY2(log.startsWith("Debug: Launcher start... "), log.constData());
     QVERIFY(!log.contains("previous run"));
     QCOMPARE(launcher.state(), QProcess::Running);
+    stop(launcher);
+}
+
+// A lock folder that cannot hold the guard means nobody else runs: no refusal box.
+void TestLauncherProcess::runsWhenTheGuardCannotBeMade()
+{
+    GameFolder game;
+    prepare(game);
+    QVERIFY(game.writeFile(QStringLiteral("not-a-folder"), QByteArray()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), game.path(QStringLiteral("not-a-folder")));
+    QProcess launcher;
+    launcher.setProcessEnvironment(environment);
+    startLauncher(launcher, game);
+    QVERIFY(!waitForWindow(launcher.processId(), WindowTitle).isEmpty());
+    QVERIFY(windows(launcher.processId(), WarningTitle).isEmpty());
+    QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log")).contains("Warning: Cannot create ZARK_Launcher:"));
     stop(launcher);
 }
 

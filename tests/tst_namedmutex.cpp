@@ -87,7 +87,7 @@ void TestNamedMutex::unusedNameProbesFalseAndLeavesNothing()
 void TestNamedMutex::heldMeansExistsForHolderToo()
 {
     const QString name = QStringLiteral("HeldHere");
-    const NamedMutex::Handle own = LTools::createOwnedMutex(name);
+    const NamedMutex::Handle own = LTools::claimMutex(name).handle;
     QVERIFY(own != 0);
     QVERIFY(LTools::mutexExists(name));
     QVERIFY(LTools::mutexExists(name)); // probing twice changes nothing
@@ -172,7 +172,7 @@ void TestNamedMutex::probesNeverRefuseAnOwner()
     int attempts = 0;
     int refused = 0;
     while (prober.state() != QProcess::NotRunning) {
-        const NamedMutex::Handle own = LTools::createOwnedMutex(name);
+        const NamedMutex::Handle own = LTools::claimMutex(name).handle;
         ++attempts;
         if (own == 0)
             ++refused;
@@ -214,7 +214,7 @@ void TestNamedMutex::otherUsersHolderDoesNotLockUsOut()
     QVERIFY(other.waitForReadyRead(5000));
     QCOMPARE(other.readLine().trimmed(), QByteArray("held"));
 
-    const NamedMutex::Handle own = LTools::createOwnedMutex(name);
+    const NamedMutex::Handle own = LTools::claimMutex(name).handle;
     QVERIFY(own != 0);
     QVERIFY(!childCanTake(name)); // ours still excludes our own processes
     LTools::releaseMutex(own);

@@ -110,17 +110,17 @@ void TestStartup::secondLauncherRefused()
     QProcess first;
     QVERIFY(holdInChild(first, MutexName::Launcher, 60000));
     BoxAnswerer answerer;
-    QCOMPARE(Startup::claimLauncherMutex(), NamedMutex::Handle(0));
+    QVERIFY(!Startup::claimLauncherMutex());
     QCOMPARE(answerer.count(), 1);
     QCOMPARE(answerer.boxes().first().title, QStringLiteral("警告訊息"));
     QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("已開啟"));
     first.kill();
     first.waitForFinished();
 
-    const NamedMutex::Handle mine = Startup::claimLauncherMutex();
-    QVERIFY(mine != 0);
+    const std::optional<NamedMutex::Handle> mine = Startup::claimLauncherMutex();
+    QVERIFY(mine && *mine != 0);
     QCOMPARE(answerer.count(), 1);
-    LTools::releaseMutex(mine);
+    LTools::releaseMutex(*mine);
 }
 
 void TestStartup::secondUpdateRefused()
@@ -128,7 +128,7 @@ void TestStartup::secondUpdateRefused()
     QProcess first;
     QVERIFY(holdInChild(first, MutexName::LauncherUpdate, 60000));
     BoxAnswerer answerer;
-    QCOMPARE(Startup::claimUpdateMutex(), NamedMutex::Handle(0));
+    QVERIFY(!Startup::claimUpdateMutex());
     QCOMPARE(answerer.count(), 1);
     QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("更新中"));
     first.kill();
@@ -197,7 +197,7 @@ void TestStartup::leftoverNewLauncherRemovedOnlyByLauncher()
     Startup::removeLeftoverNewLauncher(paths);
     QVERIFY(game.exists(QStringLiteral("Launcher/newLauncher.exe")));
 
-    const NamedMutex::Handle mine = LTools::createOwnedMutex(MutexName::Launcher);
+    const NamedMutex::Handle mine = LTools::claimMutex(MutexName::Launcher).handle;
     QVERIFY(mine != 0);
     Startup::removeLeftoverNewLauncher(paths);
     LTools::releaseMutex(mine);

@@ -38,11 +38,7 @@ bool waitUntilFree(const std::u16string &name, int timeoutMs);
 // only one owns it.
 Claim claim(const std::u16string &name);
 
-// claim(name).handle: 0 both when held and when unavailable. Kept for callers that do not
-// yet tell the two apart.
-Handle createOwned(const std::u16string &name);
-
-// Releases and closes a handle from claim or createOwned; 0 is ignored.
+// Releases and closes a handle from claim; 0 is ignored.
 void release(Handle handle);
 
 } // namespace NamedMutex

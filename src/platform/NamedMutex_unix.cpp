@@ -167,10 +167,6 @@ Claim claim(const std::u16string &name)
     return result;
 }
 
-Handle createOwned(const std::u16string &name)
-{
-    return claim(name).handle;
-}
 
 void release(Handle handle)
 {

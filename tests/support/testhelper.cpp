@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
 
     const QString command = args.value(1);
     if (command == QLatin1String("hold-mutex")) {
-        const NamedMutex::Handle handle = LTools::createOwnedMutex(args.value(2));
+        const NamedMutex::Handle handle = LTools::claimMutex(args.value(2)).handle;
         if (!handle) {
             std::printf("busy\n");
             return 3;

@@ -64,7 +64,7 @@ int childMain(int argc, wchar_t **argv)
     const std::wstring command = argv[1];
     const wchar_t *name = argv[2];
     if (command == L"hold" || command == L"abandon") {
-        const NamedMutex::Handle handle = NamedMutex::createOwned(u16(argv[3]));
+        const NamedMutex::Handle handle = NamedMutex::claim(u16(argv[3])).handle;
         if (!handle)
             return 2;
         signalReady(argv[2]);
@@ -110,7 +110,7 @@ int childMain(int argc, wchar_t **argv)
         if (!start || !finish)
             return 2;
         WaitForSingleObject(start, 10000);
-        const NamedMutex::Handle handle = NamedMutex::createOwned(u16(name));
+        const NamedMutex::Handle handle = NamedMutex::claim(u16(name)).handle;
         if (!handle)
             return 1;
         WaitForSingleObject(finish, DWORD(_wtoi(argv[3])));
@@ -187,8 +187,8 @@ void unusedNameProbesFalseAndLeavesNothing()
 void heldMeansExistsForHolderToo()
 {
     const std::u16string name = uniqueName(L"held");
-    const NamedMutex::Handle own = NamedMutex::createOwned(name);
-    check(own != 0, "createOwned of a free name succeeds");
+    const NamedMutex::Handle own = NamedMutex::claim(name).handle;
+    check(own != 0, "claim of a free name succeeds");
     check(NamedMutex::exists(name), "the holder sees its own mutex");
     check(NamedMutex::waitUntilFree(name, 0), "the holding thread may wait on its own mutex");
     check(!childCanTake(name), "the holder's own wait does not give up its ownership");
@@ -210,8 +210,8 @@ void heldMeansExistsForHolderToo()
     check(claimed(name) == Outcome::Held, "a claim while a child holds it finds it held");
     TerminateProcess(holder.process(), 1);
     holder.wait();
-    const NamedMutex::Handle again = NamedMutex::createOwned(name);
-    check(again != 0, "createOwned succeeds once the holder is gone");
+    const NamedMutex::Handle again = NamedMutex::claim(name).handle;
+    check(again != 0, "claim succeeds once the holder is gone");
     NamedMutex::release(again);
 }
 
@@ -241,7 +241,7 @@ void simultaneousOwnersOnlyOneWins()
         winners += code == 0;
         losers += code == 1;
     }
-    check(winners == 1 && losers == count - 1, "of simultaneous createOwned calls exactly one wins", winners);
+    check(winners == 1 && losers == count - 1, "of simultaneous claims exactly one wins", winners);
     CloseHandle(startEvent);
     CloseHandle(finishEvent);
 }
@@ -266,7 +266,7 @@ void abandonedCountsAsFree()
 
     const std::u16string threadName = uniqueName(L"thread");
     NamedMutex::Handle fromThread = 0;
-    runThread([&] { fromThread = NamedMutex::createOwned(threadName); });
+    runThread([&] { fromThread = NamedMutex::claim(threadName).handle; });
     check(fromThread != 0, "a thread creates the mutex");
     check(NamedMutex::exists(threadName), "the mutex outlives its owning thread while a handle is open");
     timedWait(threadName, 3000, true, 0, 1000, "a mutex whose owning thread ended is free at once");

@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments().mid(1);
 
-    const NamedMutex::Handle mutex = LTools::createOwnedMutex(MutexName::Game);
+    const NamedMutex::Handle mutex = LTools::claimMutex(MutexName::Game).handle;
     if (!recordArguments(arguments))
         return 1;
     if (!mutex && arguments.contains(QStringLiteral("-single-instance")))
