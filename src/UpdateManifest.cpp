@@ -38,6 +38,15 @@ UpdateFileInfo makeUpdateFileInfo(
     return info;
 }
 
+UnsafeEntry::UnsafeEntry(const QString &element, const QString &attribute, const QString &value,
+    const QString &reason, qint64 lineNumber)
+    : element(element)
+    , attribute(attribute)
+    , value(value)
+    , reason(reason)
+    , lineNumber(lineNumber)
+{ }
+
 QString UnsafeEntry::describe() const
 {
     // Control characters would break the one-line log format.
@@ -179,18 +188,6 @@ qint64 toSize(const QStringRef &text)
     return text.toLongLong(nullptr, 10);
 }
 
-UnsafeEntry unsafeEntry(
-    const QXmlStreamReader &reader, QLatin1String attribute, const QString &value, const char *reason)
-{
-    UnsafeEntry entry;
-    entry.element = reader.name().toString();
-    entry.attribute = attribute;
-    entry.value = value;
-    entry.reason = QLatin1String(reason);
-    entry.lineNumber = reader.lineNumber();
-    return entry;
-}
-
 // Element names are compared case-sensitively; the root and every other element are ignored.
 bool nextStartElement(QXmlStreamReader &reader, QLatin1String name)
 {
@@ -213,7 +210,8 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
         const QString dir = attributes.value(DirAttribute).toString();
         if (const char *problem = serverDirProblem(dir)) {
             VersionSelection refused;
-            refused.unsafe = unsafeEntry(reader, DirAttribute, dir, problem);
+            refused.unsafe
+                = UnsafeEntry(VersionElement, DirAttribute, dir, QLatin1String(problem), reader.lineNumber());
             return refused;
         }
         const float max = toVersion(attributes.value(MaxVerAttribute));
@@ -232,12 +230,18 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
     return result;
 }
 
-std::optional<UnsafeEntry> checkFileEntry(const QXmlStreamReader &reader, const FileEntry &entry)
+std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNumber)
 {
-    std::optional<UnsafeEntry> unsafe = unsafeFileEntry(entry);
-    if (unsafe)
-        unsafe->lineNumber = reader.lineNumber();
-    return unsafe;
+    const auto refused = [&](QLatin1String attribute, const QString &value, const char *reason) {
+        return UnsafeEntry(FileElement, attribute, value, QLatin1String(reason), lineNumber);
+    };
+    if (const char *problem = nameProblem(entry.name))
+        return refused(NameAttribute, entry.name, problem);
+    if (const char *problem = relativeDirProblem(entry.relativeDir))
+        return refused(RelativeDirAttribute, entry.relativeDir, problem);
+    if (const char *problem = serverDirProblem(entry.dir))
+        return refused(DirAttribute, entry.dir, problem);
+    return std::nullopt;
 }
 
 FileList readFileList(QXmlStreamReader &reader)
@@ -255,7 +259,7 @@ FileList readFileList(QXmlStreamReader &reader)
         entry.md5 = attributes.value(Md5Attribute).toString();
         entry.dir = attributes.value(DirAttribute).toString();
         entry.size = toSize(attributes.value(SizeAttribute));
-        if (std::optional<UnsafeEntry> unsafe = checkFileEntry(reader, entry)) {
+        if (std::optional<UnsafeEntry> unsafe = checkFileEntry(entry, reader.lineNumber())) {
             FileList refused;
             refused.unsafe = std::move(unsafe);
             return refused;
@@ -273,34 +277,14 @@ FileList readFileList(QXmlStreamReader &reader)
 
 std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
 {
-    const auto refused = [](QLatin1String attribute, const QString &value, const char *reason) {
-        UnsafeEntry unsafe;
-        unsafe.element = FileElement;
-        unsafe.attribute = attribute;
-        unsafe.value = value;
-        unsafe.reason = QLatin1String(reason);
-        return unsafe;
-    };
-    if (const char *problem = nameProblem(entry.name))
-        return refused(NameAttribute, entry.name, problem);
-    if (const char *problem = relativeDirProblem(entry.relativeDir))
-        return refused(RelativeDirAttribute, entry.relativeDir, problem);
-    if (const char *problem = serverDirProblem(entry.dir))
-        return refused(DirAttribute, entry.dir, problem);
-    return std::nullopt;
+    return checkFileEntry(entry, 0);
 }
 
 std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir)
 {
-    const char *problem = serverDirProblem(dir);
-    if (!problem)
-        return std::nullopt;
-    UnsafeEntry unsafe;
-    unsafe.element = VersionElement;
-    unsafe.attribute = DirAttribute;
-    unsafe.value = dir;
-    unsafe.reason = QLatin1String(problem);
-    return unsafe;
+    if (const char *problem = serverDirProblem(dir))
+        return UnsafeEntry(VersionElement, DirAttribute, dir, QLatin1String(problem), 0);
+    return std::nullopt;
 }
 
 VersionSelection selectVersion(QIODevice *device, float currentVersion)

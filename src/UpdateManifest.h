@@ -28,11 +28,14 @@ QString updateListUrl(const QString &fileBaseUrl);
 // launcher runs elevated on Windows, so a hostile list could otherwise write anywhere.
 struct UnsafeEntry
 {
+    UnsafeEntry(const QString &element, const QString &attribute, const QString &value, const QString &reason,
+        qint64 lineNumber);
+
     QString element; // "Version" or "File"
     QString attribute;
     QString value;
     QString reason;
-    qint64 lineNumber = 0;
+    qint64 lineNumber; // 0 where no document was read
 
     // One line naming the entry, for the log.
     QString describe() const;
