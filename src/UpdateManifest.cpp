@@ -1,6 +1,7 @@
 #include "UpdateManifest.h"
 
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QXmlStreamReader>
 
@@ -135,44 +136,59 @@ bool isAbsolute(const QString &path)
 }
 
 // Shared by Name and RelativeDir: both are joined below a local folder.
-const char *localPathProblem(const QString &path)
+QString localPathProblem(const QString &path)
 {
     if (path.contains(QChar(0)))
-        return "NUL character";
+        return QStringLiteral("NUL character");
     if (isAbsolute(path))
-        return "absolute path";
+        return QStringLiteral("absolute path");
     // A drive letter, a drive-relative path or an NTFS stream name.
     if (path.contains(QLatin1Char(':')))
-        return "drive letter or colon";
+        return QStringLiteral("drive letter or colon");
     if (hasParentSegment(path))
-        return "parent segment";
-    return nullptr;
+        return QStringLiteral("parent segment");
+    return QString();
 }
 
-const char *nameProblem(const QString &name)
+QString windowsPathProblem(const QString &path)
+{
+    for (const QString &segment : segments(path)) {
+        // "a//b" and "a/./b" name the same place on Windows.
+        if (segment.isEmpty() || segment == QLatin1String("."))
+            continue;
+        const QString problem = windowsNameProblem(segment);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+QString nameProblem(const QString &name)
 {
     if (name.isEmpty())
-        return "empty name";
-    if (const char *problem = localPathProblem(name))
+        return QStringLiteral("empty name");
+    if (const QString problem = localPathProblem(name); !problem.isEmpty())
         return problem;
     if (hasParentSegmentInUrl(name))
-        return "parent segment";
+        return QStringLiteral("parent segment");
     // "a/", "a/." or "a/ " would name the folder itself: Windows drops trailing dots and
     // spaces of a segment.
     const QString last = segments(name).constLast();
     if (isTrimmedAway(last))
-        return "no file name";
-    return nullptr;
+        return QStringLiteral("no file name");
+    return windowsPathProblem(name);
 }
 
-const char *relativeDirProblem(const QString &relativeDir)
+QString relativeDirProblem(const QString &relativeDir)
 {
-    return relativeDir.isEmpty() ? nullptr : localPathProblem(relativeDir);
+    if (const QString problem = localPathProblem(relativeDir); !problem.isEmpty())
+        return problem;
+    return windowsPathProblem(relativeDir);
 }
 
-const char *serverDirProblem(const QString &dir)
+QString serverDirProblem(const QString &dir)
 {
-    return hasParentSegmentInUrl(dir) ? "parent segment" : nullptr;
+    return hasParentSegmentInUrl(dir) ? QStringLiteral("parent segment") : QString();
 }
 
 // Empty, unparsable and non-finite texts give 0.
@@ -208,10 +224,9 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
             || !attributes.hasAttribute(DirAttribute))
             continue;
         const QString dir = attributes.value(DirAttribute).toString();
-        if (const char *problem = serverDirProblem(dir)) {
+        if (const QString problem = serverDirProblem(dir); !problem.isEmpty()) {
             VersionSelection refused;
-            refused.unsafe
-                = UnsafeEntry(VersionElement, DirAttribute, dir, QLatin1String(problem), reader.lineNumber());
+            refused.unsafe = UnsafeEntry(VersionElement, DirAttribute, dir, problem, reader.lineNumber());
             return refused;
         }
         const float max = toVersion(attributes.value(MaxVerAttribute));
@@ -232,14 +247,14 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
 
 std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNumber)
 {
-    const auto refused = [&](QLatin1String attribute, const QString &value, const char *reason) {
-        return UnsafeEntry(FileElement, attribute, value, QLatin1String(reason), lineNumber);
+    const auto refused = [&](QLatin1String attribute, const QString &value, const QString &reason) {
+        return UnsafeEntry(FileElement, attribute, value, reason, lineNumber);
     };
-    if (const char *problem = nameProblem(entry.name))
+    if (const QString problem = nameProblem(entry.name); !problem.isEmpty())
         return refused(NameAttribute, entry.name, problem);
-    if (const char *problem = relativeDirProblem(entry.relativeDir))
+    if (const QString problem = relativeDirProblem(entry.relativeDir); !problem.isEmpty())
         return refused(RelativeDirAttribute, entry.relativeDir, problem);
-    if (const char *problem = serverDirProblem(entry.dir))
+    if (const QString problem = serverDirProblem(entry.dir); !problem.isEmpty())
         return refused(DirAttribute, entry.dir, problem);
     return std::nullopt;
 }
@@ -247,6 +262,7 @@ std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNum
 FileList readFileList(QXmlStreamReader &reader)
 {
     FileList result;
+    LetterCaseClashes clashes;
     while (nextStartElement(reader, FileElement)) {
         const QXmlStreamAttributes attributes = reader.attributes();
         if (!attributes.hasAttribute(NameAttribute) || !attributes.hasAttribute(RelativeDirAttribute)
@@ -259,7 +275,12 @@ FileList readFileList(QXmlStreamReader &reader)
         entry.md5 = attributes.value(Md5Attribute).toString();
         entry.dir = attributes.value(DirAttribute).toString();
         entry.size = toSize(attributes.value(SizeAttribute));
-        if (std::optional<UnsafeEntry> unsafe = checkFileEntry(entry, reader.lineNumber())) {
+        std::optional<UnsafeEntry> unsafe = checkFileEntry(entry, reader.lineNumber());
+        if (!unsafe) {
+            if (const QString clash = clashes.add(entry.relativeDir, entry.name); !clash.isEmpty())
+                unsafe = UnsafeEntry(FileElement, NameAttribute, entry.name, clash, reader.lineNumber());
+        }
+        if (unsafe) {
             FileList refused;
             refused.unsafe = std::move(unsafe);
             return refused;
@@ -275,6 +296,45 @@ FileList readFileList(QXmlStreamReader &reader)
 
 } // namespace
 
+QString windowsNameProblem(const QString &segment)
+{
+    static const QString forbidden = QStringLiteral("<>:\"|?*\\");
+    for (const QChar c : segment) {
+        if (c.unicode() < 0x20)
+            return QStringLiteral("control character");
+        if (forbidden.contains(c))
+            return QStringLiteral("character \"%1\" is not allowed in Windows file names").arg(c);
+    }
+    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("Windows drops a trailing dot or space");
+    // Windows ignores an extension and blanks before it: "nul .txt" is the device too.
+    static const QRegularExpression reserved(
+        QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[0-9\u00b9\u00b2\u00b3]) *(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (reserved.match(segment).hasMatch())
+        return QStringLiteral("a reserved device name on Windows");
+    return QString();
+}
+
+QString LetterCaseClashes::add(const QString &relativeDir, const QString &name)
+{
+    QStringList kept;
+    for (const QString &segment : segments(relativeDir) + segments(name)) {
+        if (!segment.isEmpty() && segment != QLatin1String("."))
+            kept.append(segment);
+    }
+    const QString path = kept.join(QLatin1Char('/'));
+    const QString folded = path.toCaseFolded();
+    const auto earlier = pathByFolded.constFind(folded);
+    if (earlier == pathByFolded.constEnd()) {
+        pathByFolded.insert(folded, path);
+        return QString();
+    }
+    if (*earlier == path)
+        return QString();
+    return QStringLiteral("differs only in letter case from \"%1\"").arg(*earlier);
+}
+
 std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
 {
     return checkFileEntry(entry, 0);
@@ -282,8 +342,8 @@ std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
 
 std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir)
 {
-    if (const char *problem = serverDirProblem(dir))
-        return UnsafeEntry(VersionElement, DirAttribute, dir, QLatin1String(problem), 0);
+    if (const QString problem = serverDirProblem(dir); !problem.isEmpty())
+        return UnsafeEntry(VersionElement, DirAttribute, dir, problem, 0);
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include "UpdateInfo.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -24,8 +25,9 @@ QString fileBaseUrl(const QString &listBaseUrl, const QString &versionDir);
 QString updateListUrl(const QString &fileBaseUrl);
 
 // An entry whose paths could lead outside the download or install folder, or outside the
-// update's folder on the server. One such entry makes its whole manifest unusable: the
-// launcher runs elevated on Windows, so a hostile list could otherwise write anywhere.
+// update's folder on the server, or that Windows cannot store as named (checking "CON" opens
+// the console). One such entry makes its whole manifest unusable: the launcher runs elevated
+// on Windows, so a hostile list could otherwise write anywhere.
 struct UnsafeEntry
 {
     UnsafeEntry(const QString &element, const QString &attribute, const QString &value, const QString &reason,
@@ -82,9 +84,28 @@ FileList readFileList(QIODevice *device);
 FileList readFileList(const QByteArray &xml);
 
 // The rules the readers apply to one entry, for tools that write manifests: the entry the
-// readers would refuse (lineNumber 0), or nothing.
+// readers would refuse (lineNumber 0), or nothing. Clashes between entries are
+// LetterCaseClashes' part.
 std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry);
 std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir);
+
+// Why Windows cannot hold this one segment of a path as a file or folder name, or an empty
+// string. The game runs there: such a name would fail on every update. A backslash counts as
+// a character here; the readers split paths at it first.
+QString windowsNameProblem(const QString &segment);
+
+// Windows ignores letter case, so two entries whose paths differ only in it are one file
+// there. Fed the entries of one list in turn.
+class LetterCaseClashes
+{
+public:
+    // Why this entry clashes with an earlier one, or an empty string. The same path given
+    // twice is no clash.
+    QString add(const QString &relativeDir, const QString &name);
+
+private:
+    QHash<QString, QString> pathByFolded;
+};
 
 UpdateFileInfo makeUpdateFileInfo(const FileEntry &entry, const QString &downloadDir,
     const QString &installDir, const QString &fileBaseUrl);

@@ -260,6 +260,7 @@ void TestManifest::unsafeFileEntry_data()
     QTest::addColumn<QString>("attribute");
     QTest::addColumn<QString>("value");
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<QString>("earlier"); // Name of an entry before it, RelativeDir empty
 
     const QString name = QStringLiteral("Name");
     const QString relativeDir = QStringLiteral("RelativeDir");
@@ -270,6 +271,7 @@ void TestManifest::unsafeFileEntry_data()
         const QString &attribute;
         const char *value;
         bool refused;
+        const char *earlier = "";
     };
     const Row rows[] = {
         {name, "", true},
@@ -295,7 +297,19 @@ void TestManifest::unsafeFileEntry_data()
         {name, " ", true},
         {name, "data/ .", true},
         {name, "data/. ", true},
-        {name, "a.pak.", false},
+        {name, "a.pak.", true},
+        {name, "a.pak ", true},
+        {name, "CON", true},
+        {name, "aux.txt", true},
+        {name, "COM1/x.bin", true},
+        {name, "nul .txt", true},
+        {name, "what?.txt", true},
+        {name, "CONSOLE.txt", false},
+        {relativeDir, "data\\lpt\u00b9", true},
+        {relativeDir, "data./maps", true},
+        {name, "Zark.EXE", true, "data/ZARK.exe"},
+        {name, "A.PAK", true, "Data\\.\\a.pak"},
+        {name, "a.pak", false, "data//a.pak"},
         {name, "a.pak", false},
         {name, "data/a.pak", false},
         {name, "..a.pak", false},
@@ -339,8 +353,10 @@ void TestManifest::unsafeFileEntry_data()
         {dir, "a..b", false},
     };
     for (const Row &row : rows) {
-        QTest::addRow("%s \"%s\"", qPrintable(row.attribute), row.value)
-            << row.attribute << QString::fromUtf8(row.value) << row.refused;
+        const QString earlier = QString::fromUtf8(row.earlier);
+        QTest::addRow("%s \"%s\"%s", qPrintable(row.attribute), row.value,
+            earlier.isEmpty() ? "" : qPrintable(QStringLiteral(" after \"%1\"").arg(earlier)))
+            << row.attribute << QString::fromUtf8(row.value) << row.refused << earlier;
     }
 }
 
@@ -349,6 +365,7 @@ void TestManifest::unsafeFileEntry()
     QFETCH(QString, attribute);
     QFETCH(QString, value);
     QFETCH(bool, refused);
+    QFETCH(QString, earlier);
 
     QMap<QString, QString> attributes {{QStringLiteral("Name"), QStringLiteral("a.pak")},
         {QStringLiteral("RelativeDir"), QStringLiteral("data")},
@@ -356,6 +373,10 @@ void TestManifest::unsafeFileEntry()
         {QStringLiteral("Dir"), QStringLiteral("data")}, {QStringLiteral("Size"), QStringLiteral("1")}};
     attributes[attribute] = value;
     QString xml = QStringLiteral("<UpdateList>\n<File");
+    if (!earlier.isEmpty())
+        xml += attributeXml(QStringLiteral("Name"), earlier)
+            + QStringLiteral(" RelativeDir=\"\" MD5=\"m\" Dir=\"d\" "
+                             "Size=\"1\"/><File");
     for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
         xml += attributeXml(it.key(), it.value());
     xml += QStringLiteral("/>\n</UpdateList>\n");
@@ -364,8 +385,8 @@ void TestManifest::unsafeFileEntry()
     QVERIFY2(list.xmlError.isEmpty(), qPrintable(list.xmlError));
     QCOMPARE(list.usable(), !refused);
     if (!refused) {
-        QCOMPARE(list.entries.size(), 1);
-        QCOMPARE(list.entries.first().name, attributes.value(QStringLiteral("Name")));
+        QCOMPARE(list.entries.size(), earlier.isEmpty() ? 1 : 2);
+        QCOMPARE(list.entries.last().name, attributes.value(QStringLiteral("Name")));
         return;
     }
     QVERIFY(list.entries.isEmpty());
