@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 #include <QXmlStreamReader>
 
 #include <cmath>
@@ -179,18 +180,6 @@ QString nameProblem(const QString &name)
     return windowsPathProblem(name);
 }
 
-QString relativeDirProblem(const QString &relativeDir)
-{
-    if (const QString problem = localPathProblem(relativeDir); !problem.isEmpty())
-        return problem;
-    return windowsPathProblem(relativeDir);
-}
-
-QString serverDirProblem(const QString &dir)
-{
-    return hasParentSegmentInUrl(dir) ? QStringLiteral("parent segment") : QString();
-}
-
 // Empty, unparsable and non-finite texts give 0.
 float toVersion(const QStringRef &text)
 {
@@ -215,7 +204,7 @@ bool nextStartElement(QXmlStreamReader &reader, QLatin1String name)
     return false;
 }
 
-VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
+VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion, const QString &listBaseUrl)
 {
     VersionSelection result;
     while (nextStartElement(reader, VersionElement)) {
@@ -224,17 +213,20 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
             || !attributes.hasAttribute(DirAttribute))
             continue;
         const QString dir = attributes.value(DirAttribute).toString();
-        if (const QString problem = serverDirProblem(dir); !problem.isEmpty()) {
-            VersionSelection refused;
-            refused.unsafe = UnsafeEntry(VersionElement, DirAttribute, dir, problem, reader.lineNumber());
-            return refused;
-        }
         const float max = toVersion(attributes.value(MaxVerAttribute));
         const float min = toVersion(attributes.value(MinVerAttribute));
         // Every range counts towards the latest version, also after the selection.
         if (max > result.latestVersion)
             result.latestVersion = max;
         if (!result.found && min <= currentVersion && currentVersion <= max) {
+            // Only the range in use is judged: this installation never fetches the others.
+            if (!listBaseUrl.isEmpty()
+                && !staysOnServer(listBaseUrl, updateListUrl(fileBaseUrl(listBaseUrl, dir)))) {
+                VersionSelection refused;
+                refused.unsafe = UnsafeEntry(VersionElement, DirAttribute, dir,
+                    QStringLiteral("leads off the list's server"), reader.lineNumber());
+                return refused;
+            }
             result.found = true;
             result.dir = dir;
             result.targetVersion = max;
@@ -254,8 +246,6 @@ std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNum
         return refused(NameAttribute, entry.name, problem);
     if (const QString problem = relativeDirProblem(entry.relativeDir); !problem.isEmpty())
         return refused(RelativeDirAttribute, entry.relativeDir, problem);
-    if (const QString problem = serverDirProblem(entry.dir); !problem.isEmpty())
-        return refused(DirAttribute, entry.dir, problem);
     return std::nullopt;
 }
 
@@ -340,23 +330,33 @@ std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
     return checkFileEntry(entry, 0);
 }
 
-std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir)
+QString relativeDirProblem(const QString &relativeDir)
 {
-    if (const QString problem = serverDirProblem(dir); !problem.isEmpty())
-        return UnsafeEntry(VersionElement, DirAttribute, dir, problem, 0);
-    return std::nullopt;
+    if (const QString problem = localPathProblem(relativeDir); !problem.isEmpty())
+        return problem;
+    return windowsPathProblem(relativeDir);
 }
 
-VersionSelection selectVersion(QIODevice *device, float currentVersion)
+bool staysOnServer(const QString &listBaseUrl, const QString &url)
+{
+    // Parsed as the downloader parses it: text joined to a base without a closing slash can
+    // still reach into the host ("http://a" + "@b/x", "http://a" + ":81/x").
+    const QUrl list(listBaseUrl, QUrl::TolerantMode);
+    const QUrl target(url, QUrl::TolerantMode);
+    return list.isValid() && target.isValid() && target.scheme() == list.scheme()
+        && target.host(QUrl::FullyEncoded) == list.host(QUrl::FullyEncoded) && target.port() == list.port();
+}
+
+VersionSelection selectVersion(QIODevice *device, float currentVersion, const QString &listBaseUrl)
 {
     QXmlStreamReader reader(device);
-    return selectVersion(reader, currentVersion);
+    return selectVersion(reader, currentVersion, listBaseUrl);
 }
 
-VersionSelection selectVersion(const QByteArray &xml, float currentVersion)
+VersionSelection selectVersion(const QByteArray &xml, float currentVersion, const QString &listBaseUrl)
 {
     QXmlStreamReader reader(xml);
-    return selectVersion(reader, currentVersion);
+    return selectVersion(reader, currentVersion, listBaseUrl);
 }
 
 FileList readFileList(QIODevice *device)

@@ -24,10 +24,10 @@ QString versionListUrl(const QString &listBaseUrl);
 QString fileBaseUrl(const QString &listBaseUrl, const QString &versionDir);
 QString updateListUrl(const QString &fileBaseUrl);
 
-// An entry whose paths could lead outside the download or install folder, or outside the
-// update's folder on the server, or that Windows cannot store as named (checking "CON" opens
-// the console). One such entry makes its whole manifest unusable: the launcher runs elevated
-// on Windows, so a hostile list could otherwise write anywhere.
+// An entry whose paths could lead outside the download or install folder, or off the list's
+// server, or that Windows cannot store as named (checking "CON" opens the console). One such
+// entry makes its whole manifest unusable: the launcher runs elevated on Windows, so a hostile
+// list could otherwise write anywhere.
 struct UnsafeEntry
 {
     UnsafeEntry(const QString &element, const QString &attribute, const QString &value, const QString &reason,
@@ -50,7 +50,8 @@ struct VersionSelection
     float targetVersion = 0; // its MaxVer
     float latestVersion = 0; // largest MaxVer read, never below 0
     QString xmlError; // set when the reader stopped on an XML error; what came before counts
-    // Set when a range's Dir is unsafe: reading stopped there and every other field is reset.
+    // Set when the selected range's Dir leads off the list's server: reading stopped there and
+    // every other field is reset.
     std::optional<UnsafeEntry> unsafe;
 };
 
@@ -76,9 +77,13 @@ struct FileList
     bool usable() const { return complete && !unsafe; }
 };
 
-// The first range with MinVer <= currentVersion <= MaxVer is selected.
-VersionSelection selectVersion(QIODevice *device, float currentVersion);
-VersionSelection selectVersion(const QByteArray &xml, float currentVersion);
+// The first range with MinVer <= currentVersion <= MaxVer is selected. Given the list's base
+// URL, the selected range must stay on its server (staysOnServer); the other ranges are not
+// judged, and without it none is.
+VersionSelection selectVersion(
+    QIODevice *device, float currentVersion, const QString &listBaseUrl = QString());
+VersionSelection selectVersion(
+    const QByteArray &xml, float currentVersion, const QString &listBaseUrl = QString());
 
 FileList readFileList(QIODevice *device);
 FileList readFileList(const QByteArray &xml);
@@ -87,7 +92,14 @@ FileList readFileList(const QByteArray &xml);
 // readers would refuse (lineNumber 0), or nothing. Clashes between entries are
 // LetterCaseClashes' part.
 std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry);
-std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir);
+
+// Why a RelativeDir, or any folder given relative to a local one, could lead outside it or
+// cannot be stored on Windows, or an empty string.
+QString relativeDirProblem(const QString &relativeDir);
+
+// Whether url, built from listBaseUrl by the functions above, still names the list's server
+// (scheme, host and port). Dir values may climb with ".." on that server but not leave it.
+bool staysOnServer(const QString &listBaseUrl, const QString &url);
 
 // Why Windows cannot hold this one segment of a path as a file or folder name, or an empty
 // string. The game runs there: such a name would fail on every update. A backslash counts as

@@ -227,14 +227,14 @@ bool Publisher::readSite(Site &site, const PublishVersion &version)
 {
     const QString rangeDir = m_options.rangeDir;
     bool usable = true;
-    if (const std::optional<UpdateManifest::UnsafeEntry> unsafe = UpdateManifest::unsafeVersionDir(rangeDir))
-        usable = refuse(QStringLiteral("range folder %1: the launcher refuses it (%2)")
-                            .arg(quoted(rangeDir), unsafe->reason));
-    else if (rangeDir.startsWith(QLatin1Char('/')) || rangeDir.contains(QStringLiteral("//"))
+    const QString localProblem = UpdateManifest::relativeDirProblem(rangeDir);
+    if (rangeDir.startsWith(QLatin1Char('/')) || rangeDir.contains(QStringLiteral("//"))
         || rangeDir.endsWith(QLatin1Char('/'))
         || rangeDir.split(QLatin1Char('/')).contains(QStringLiteral(".")))
         usable = refuse(
             QStringLiteral("range folder %1: give a relative folder such as v1.1").arg(quoted(rangeDir)));
+    else if (!localProblem.isEmpty())
+        usable = refuse(QStringLiteral("range folder %1: %2").arg(quoted(rangeDir), localProblem));
     else if (!reachesPath(rangeDir + QStringLiteral("/") + UpdateManifest::UpdateListName))
         usable = refuse(QStringLiteral("range folder %1: its address would not lead to the folder")
                             .arg(quoted(rangeDir)));
@@ -266,9 +266,6 @@ bool Publisher::readSite(Site &site, const PublishVersion &version)
 
     // A list the launcher would not use is not quietly carried forward.
     const UpdateManifest::VersionSelection check = UpdateManifest::selectVersion(xml, version.value);
-    if (check.unsafe)
-        return refuse(QStringLiteral("%1: the launcher refuses it: %2")
-                          .arg(site.versionListPath, check.unsafe->describe()));
     if (!check.xmlError.isEmpty())
         return refuse(QStringLiteral("%1 is not well-formed: %2").arg(site.versionListPath, check.xmlError));
     if (version.value < check.latestVersion)
