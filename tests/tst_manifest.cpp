@@ -318,6 +318,7 @@ void TestManifest::unsafeFileEntry_data()
         {name, "a b.pak", false},
         {name, "100%.txt", false},
         {name, "..?/evil.dll", true},
+        {name, "..#/evil.dll", true},
         {relativeDir, "/", true},
         {relativeDir, "/etc", true},
         {relativeDir, "\\Windows", true},
