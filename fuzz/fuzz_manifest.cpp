@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to both manifest readers and checks what they promise: no crash, a
-// consistent version selection, and no accepted file that reaches outside its folders.
+// consistent version selection on the list's server, and no accepted file that reaches
+// outside its folders or shares its place on Windows with another one.
 #include "UpdateManifest.h"
 
 #include <QDir>
+#include <QHash>
 #include <QUrl>
 
 #include <cmath>
@@ -16,6 +18,8 @@ namespace {
 const QString DownloadDir = QStringLiteral("/fuzz/Update/Game");
 const QString InstallDir = QStringLiteral("/fuzz/game");
 const QString ListBaseUrl = QStringLiteral("http://updates.invalid/list/");
+// Without a closing slash a range's Dir can reach into the host part.
+const QString BareListBaseUrl = QStringLiteral("http://updates.invalid");
 
 [[noreturn]] void fail(const char *what, const QString &detail)
 {
@@ -55,23 +59,17 @@ void checkInside(const QString &path, const QString &folder)
     }
 }
 
-void checkUrlInside(const QString &url, const QString &fileBaseUrl)
+void checkOnServer(const QString &url)
 {
-    const QUrl base(fileBaseUrl + QLatin1Char('/'));
-    const QUrl parsed(url);
-    if (parsed.host() != base.host())
+    const QUrl parsed(url, QUrl::TolerantMode);
+    if (!parsed.isValid() || parsed.scheme() != QLatin1String("http")
+        || parsed.host() != QLatin1String("updates.invalid") || parsed.port() != -1)
         fail("URL leaves the server", url);
-    const QString folder = QDir::cleanPath(base.path());
-    for (const QString &reading : windowsReadings(parsed.path(QUrl::FullyDecoded))) {
-        const QString clean = QDir::cleanPath(reading);
-        if (clean != folder && !clean.startsWith(folder + QLatin1Char('/')))
-            fail("URL leaves the update folder", url);
-    }
 }
 
 void fuzzVersionList(const QByteArray &xml, float currentVersion)
 {
-    const VersionSelection selection = selectVersion(xml, currentVersion);
+    const VersionSelection selection = selectVersion(xml, currentVersion, BareListBaseUrl);
     if (selection.unsafe) {
         selection.unsafe->describe();
         return;
@@ -83,8 +81,7 @@ void fuzzVersionList(const QByteArray &xml, float currentVersion)
             fail("target above latest", QString::number(selection.targetVersion));
         if (selection.targetVersion < currentVersion)
             fail("target below installed", QString::number(selection.targetVersion));
-        const QString base = fileBaseUrl(ListBaseUrl, selection.dir);
-        checkUrlInside(updateListUrl(base), ListBaseUrl.chopped(1));
+        checkOnServer(updateListUrl(fileBaseUrl(BareListBaseUrl, selection.dir)));
     }
 }
 
@@ -96,11 +93,18 @@ void fuzzFileList(const QByteArray &xml)
     if (list.usable() && !list.xmlError.isEmpty())
         fail("usable list with an XML error", list.xmlError);
     const QString base = fileBaseUrl(ListBaseUrl, QStringLiteral("v2"));
+    QHash<QString, QString> installedByFolded;
     for (const FileEntry &entry : list.entries) {
         const UpdateFileInfo info = makeUpdateFileInfo(entry, DownloadDir, InstallDir, base);
         checkInside(info.downloadPath(), DownloadDir);
         checkInside(info.installPath(), InstallDir);
-        checkUrlInside(info.url, base);
+        checkOnServer(info.url);
+        // One file listed twice is allowed; two files that Windows takes for one are not.
+        const QString installed = QDir::cleanPath(windowsReadings(info.installPath()).constFirst());
+        const QString earlier = installedByFolded.value(installed.toCaseFolded(), installed);
+        if (earlier != installed)
+            fail("two files in one place on Windows", earlier + QLatin1Char(' ') + installed);
+        installedByFolded.insert(installed.toCaseFolded(), installed);
     }
 }
 

@@ -1,7 +1,9 @@
 #include "UpdateManifest.h"
 
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 #include <QXmlStreamReader>
 
 #include <cmath>
@@ -37,6 +39,15 @@ UpdateFileInfo makeUpdateFileInfo(
     info.size = entry.size;
     return info;
 }
+
+UnsafeEntry::UnsafeEntry(const QString &element, const QString &attribute, const QString &value,
+    const QString &reason, qint64 lineNumber)
+    : element(element)
+    , attribute(attribute)
+    , value(value)
+    , reason(reason)
+    , lineNumber(lineNumber)
+{ }
 
 QString UnsafeEntry::describe() const
 {
@@ -126,44 +137,47 @@ bool isAbsolute(const QString &path)
 }
 
 // Shared by Name and RelativeDir: both are joined below a local folder.
-const char *localPathProblem(const QString &path)
+QString localPathProblem(const QString &path)
 {
     if (path.contains(QChar(0)))
-        return "NUL character";
+        return QStringLiteral("NUL character");
     if (isAbsolute(path))
-        return "absolute path";
+        return QStringLiteral("absolute path");
     // A drive letter, a drive-relative path or an NTFS stream name.
     if (path.contains(QLatin1Char(':')))
-        return "drive letter or colon";
+        return QStringLiteral("drive letter or colon");
     if (hasParentSegment(path))
-        return "parent segment";
-    return nullptr;
+        return QStringLiteral("parent segment");
+    return QString();
 }
 
-const char *nameProblem(const QString &name)
+QString windowsPathProblem(const QString &path)
+{
+    for (const QString &segment : segments(path)) {
+        // "a//b" and "a/./b" name the same place on Windows.
+        if (segment.isEmpty() || segment == QLatin1String("."))
+            continue;
+        const QString problem = windowsNameProblem(segment);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+QString nameProblem(const QString &name)
 {
     if (name.isEmpty())
-        return "empty name";
-    if (const char *problem = localPathProblem(name))
+        return QStringLiteral("empty name");
+    if (const QString problem = localPathProblem(name); !problem.isEmpty())
         return problem;
     if (hasParentSegmentInUrl(name))
-        return "parent segment";
+        return QStringLiteral("parent segment");
     // "a/", "a/." or "a/ " would name the folder itself: Windows drops trailing dots and
     // spaces of a segment.
     const QString last = segments(name).constLast();
     if (isTrimmedAway(last))
-        return "no file name";
-    return nullptr;
-}
-
-const char *relativeDirProblem(const QString &relativeDir)
-{
-    return relativeDir.isEmpty() ? nullptr : localPathProblem(relativeDir);
-}
-
-const char *serverDirProblem(const QString &dir)
-{
-    return hasParentSegmentInUrl(dir) ? "parent segment" : nullptr;
+        return QStringLiteral("no file name");
+    return windowsPathProblem(name);
 }
 
 // Empty, unparsable and non-finite texts give 0.
@@ -179,18 +193,6 @@ qint64 toSize(const QStringRef &text)
     return text.toLongLong(nullptr, 10);
 }
 
-UnsafeEntry unsafeEntry(
-    const QXmlStreamReader &reader, QLatin1String attribute, const QString &value, const char *reason)
-{
-    UnsafeEntry entry;
-    entry.element = reader.name().toString();
-    entry.attribute = attribute;
-    entry.value = value;
-    entry.reason = QLatin1String(reason);
-    entry.lineNumber = reader.lineNumber();
-    return entry;
-}
-
 // Element names are compared case-sensitively; the root and every other element are ignored.
 bool nextStartElement(QXmlStreamReader &reader, QLatin1String name)
 {
@@ -202,7 +204,7 @@ bool nextStartElement(QXmlStreamReader &reader, QLatin1String name)
     return false;
 }
 
-VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
+VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion, const QString &listBaseUrl)
 {
     VersionSelection result;
     while (nextStartElement(reader, VersionElement)) {
@@ -211,17 +213,20 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
             || !attributes.hasAttribute(DirAttribute))
             continue;
         const QString dir = attributes.value(DirAttribute).toString();
-        if (const char *problem = serverDirProblem(dir)) {
-            VersionSelection refused;
-            refused.unsafe = unsafeEntry(reader, DirAttribute, dir, problem);
-            return refused;
-        }
         const float max = toVersion(attributes.value(MaxVerAttribute));
         const float min = toVersion(attributes.value(MinVerAttribute));
         // Every range counts towards the latest version, also after the selection.
         if (max > result.latestVersion)
             result.latestVersion = max;
         if (!result.found && min <= currentVersion && currentVersion <= max) {
+            // Only the range in use is judged: this installation never fetches the others.
+            if (!listBaseUrl.isEmpty()
+                && !staysOnServer(listBaseUrl, updateListUrl(fileBaseUrl(listBaseUrl, dir)))) {
+                VersionSelection refused;
+                refused.unsafe = UnsafeEntry(VersionElement, DirAttribute, dir,
+                    QStringLiteral("leads off the list's server"), reader.lineNumber());
+                return refused;
+            }
             result.found = true;
             result.dir = dir;
             result.targetVersion = max;
@@ -232,17 +237,22 @@ VersionSelection selectVersion(QXmlStreamReader &reader, float currentVersion)
     return result;
 }
 
-std::optional<UnsafeEntry> checkFileEntry(const QXmlStreamReader &reader, const FileEntry &entry)
+std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNumber)
 {
-    std::optional<UnsafeEntry> unsafe = unsafeFileEntry(entry);
-    if (unsafe)
-        unsafe->lineNumber = reader.lineNumber();
-    return unsafe;
+    const auto refused = [&](QLatin1String attribute, const QString &value, const QString &reason) {
+        return UnsafeEntry(FileElement, attribute, value, reason, lineNumber);
+    };
+    if (const QString problem = nameProblem(entry.name); !problem.isEmpty())
+        return refused(NameAttribute, entry.name, problem);
+    if (const QString problem = relativeDirProblem(entry.relativeDir); !problem.isEmpty())
+        return refused(RelativeDirAttribute, entry.relativeDir, problem);
+    return std::nullopt;
 }
 
 FileList readFileList(QXmlStreamReader &reader)
 {
     FileList result;
+    LetterCaseClashes clashes;
     while (nextStartElement(reader, FileElement)) {
         const QXmlStreamAttributes attributes = reader.attributes();
         if (!attributes.hasAttribute(NameAttribute) || !attributes.hasAttribute(RelativeDirAttribute)
@@ -255,7 +265,12 @@ FileList readFileList(QXmlStreamReader &reader)
         entry.md5 = attributes.value(Md5Attribute).toString();
         entry.dir = attributes.value(DirAttribute).toString();
         entry.size = toSize(attributes.value(SizeAttribute));
-        if (std::optional<UnsafeEntry> unsafe = checkFileEntry(reader, entry)) {
+        std::optional<UnsafeEntry> unsafe = checkFileEntry(entry, reader.lineNumber());
+        if (!unsafe) {
+            if (const QString clash = clashes.add(entry.relativeDir, entry.name); !clash.isEmpty())
+                unsafe = UnsafeEntry(FileElement, NameAttribute, entry.name, clash, reader.lineNumber());
+        }
+        if (unsafe) {
             FileList refused;
             refused.unsafe = std::move(unsafe);
             return refused;
@@ -271,48 +286,77 @@ FileList readFileList(QXmlStreamReader &reader)
 
 } // namespace
 
+QString windowsNameProblem(const QString &segment)
+{
+    static const QString forbidden = QStringLiteral("<>:\"|?*\\");
+    for (const QChar c : segment) {
+        if (c.unicode() < 0x20)
+            return QStringLiteral("control character");
+        if (forbidden.contains(c))
+            return QStringLiteral("character \"%1\" is not allowed in Windows file names").arg(c);
+    }
+    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("Windows drops a trailing dot or space");
+    // Windows ignores an extension and blanks before it: "nul .txt" is the device too.
+    static const QRegularExpression reserved(
+        QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[0-9\u00b9\u00b2\u00b3]) *(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (reserved.match(segment).hasMatch())
+        return QStringLiteral("a reserved device name on Windows");
+    return QString();
+}
+
+QString LetterCaseClashes::add(const QString &relativeDir, const QString &name)
+{
+    QStringList kept;
+    for (const QString &segment : segments(relativeDir) + segments(name)) {
+        if (!segment.isEmpty() && segment != QLatin1String("."))
+            kept.append(segment);
+    }
+    const QString path = kept.join(QLatin1Char('/'));
+    const QString folded = path.toCaseFolded();
+    const auto earlier = pathByFolded.constFind(folded);
+    if (earlier == pathByFolded.constEnd()) {
+        pathByFolded.insert(folded, path);
+        return QString();
+    }
+    if (*earlier == path)
+        return QString();
+    return QStringLiteral("differs only in letter case from \"%1\"").arg(*earlier);
+}
+
 std::optional<UnsafeEntry> unsafeFileEntry(const FileEntry &entry)
 {
-    const auto refused = [](QLatin1String attribute, const QString &value, const char *reason) {
-        UnsafeEntry unsafe;
-        unsafe.element = FileElement;
-        unsafe.attribute = attribute;
-        unsafe.value = value;
-        unsafe.reason = QLatin1String(reason);
-        return unsafe;
-    };
-    if (const char *problem = nameProblem(entry.name))
-        return refused(NameAttribute, entry.name, problem);
-    if (const char *problem = relativeDirProblem(entry.relativeDir))
-        return refused(RelativeDirAttribute, entry.relativeDir, problem);
-    if (const char *problem = serverDirProblem(entry.dir))
-        return refused(DirAttribute, entry.dir, problem);
-    return std::nullopt;
+    return checkFileEntry(entry, 0);
 }
 
-std::optional<UnsafeEntry> unsafeVersionDir(const QString &dir)
+QString relativeDirProblem(const QString &relativeDir)
 {
-    const char *problem = serverDirProblem(dir);
-    if (!problem)
-        return std::nullopt;
-    UnsafeEntry unsafe;
-    unsafe.element = VersionElement;
-    unsafe.attribute = DirAttribute;
-    unsafe.value = dir;
-    unsafe.reason = QLatin1String(problem);
-    return unsafe;
+    if (const QString problem = localPathProblem(relativeDir); !problem.isEmpty())
+        return problem;
+    return windowsPathProblem(relativeDir);
 }
 
-VersionSelection selectVersion(QIODevice *device, float currentVersion)
+bool staysOnServer(const QString &listBaseUrl, const QString &url)
+{
+    // Parsed as the downloader parses it: text joined to a base without a closing slash can
+    // still reach into the host ("http://a" + "@b/x", "http://a" + ":81/x").
+    const QUrl list(listBaseUrl, QUrl::TolerantMode);
+    const QUrl target(url, QUrl::TolerantMode);
+    return list.isValid() && target.isValid() && target.scheme() == list.scheme()
+        && target.host(QUrl::FullyEncoded) == list.host(QUrl::FullyEncoded) && target.port() == list.port();
+}
+
+VersionSelection selectVersion(QIODevice *device, float currentVersion, const QString &listBaseUrl)
 {
     QXmlStreamReader reader(device);
-    return selectVersion(reader, currentVersion);
+    return selectVersion(reader, currentVersion, listBaseUrl);
 }
 
-VersionSelection selectVersion(const QByteArray &xml, float currentVersion)
+VersionSelection selectVersion(const QByteArray &xml, float currentVersion, const QString &listBaseUrl)
 {
     QXmlStreamReader reader(xml);
-    return selectVersion(reader, currentVersion);
+    return selectVersion(reader, currentVersion, listBaseUrl);
 }
 
 FileList readFileList(QIODevice *device)

@@ -260,6 +260,7 @@ void TestManifest::unsafeFileEntry_data()
     QTest::addColumn<QString>("attribute");
     QTest::addColumn<QString>("value");
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<QString>("earlier"); // Name of an entry before it, RelativeDir empty
 
     const QString name = QStringLiteral("Name");
     const QString relativeDir = QStringLiteral("RelativeDir");
@@ -270,6 +271,7 @@ void TestManifest::unsafeFileEntry_data()
         const QString &attribute;
         const char *value;
         bool refused;
+        const char *earlier = "";
     };
     const Row rows[] = {
         {name, "", true},
@@ -295,7 +297,19 @@ void TestManifest::unsafeFileEntry_data()
         {name, " ", true},
         {name, "data/ .", true},
         {name, "data/. ", true},
-        {name, "a.pak.", false},
+        {name, "a.pak.", true},
+        {name, "a.pak ", true},
+        {name, "CON", true},
+        {name, "aux.txt", true},
+        {name, "COM1/x.bin", true},
+        {name, "nul .txt", true},
+        {name, "what?.txt", true},
+        {name, "CONSOLE.txt", false},
+        {relativeDir, "data\\lpt\u00b9", true},
+        {relativeDir, "data./maps", true},
+        {name, "Zark.EXE", true, "data/ZARK.exe"},
+        {name, "A.PAK", true, "Data\\.\\a.pak"},
+        {name, "a.pak", false, "data//a.pak"},
         {name, "a.pak", false},
         {name, "data/a.pak", false},
         {name, "..a.pak", false},
@@ -304,6 +318,7 @@ void TestManifest::unsafeFileEntry_data()
         {name, "a b.pak", false},
         {name, "100%.txt", false},
         {name, "..?/evil.dll", true},
+        {name, "..#/evil.dll", true},
         {relativeDir, "/", true},
         {relativeDir, "/etc", true},
         {relativeDir, "\\Windows", true},
@@ -322,25 +337,20 @@ void TestManifest::unsafeFileEntry_data()
         {relativeDir, "a..b", false},
         // Only a URL would decode it: locally it is a plain folder name.
         {relativeDir, "%2e%2e", false},
-        {dir, "..", true},
-        {dir, "../other", true},
-        {dir, "data/../../other", true},
-        {dir, "data\\..\\..", true},
-        {dir, "%2e%2e/other", true},
-        {dir, ".%2E", true},
-        {dir, "..#fragment", true},
-        {dir, "..?query", true},
-        {dir, "..;param/other", true},
-        {dir, "..%23fragment", true},
+        // Only a URL on the list's server: where it leads there is the server's business.
+        {dir, "..", false},
+        {dir, "data/../../other", false},
+        {dir, "%2e%2e/other", false},
+        {dir, "..#fragment", false},
         {dir, "data?v=2", false},
         {dir, "", false},
-        {dir, "data/maps", false},
         {dir, "/data", false},
-        {dir, "a..b", false},
     };
     for (const Row &row : rows) {
-        QTest::addRow("%s \"%s\"", qPrintable(row.attribute), row.value)
-            << row.attribute << QString::fromUtf8(row.value) << row.refused;
+        const QString earlier = QString::fromUtf8(row.earlier);
+        QTest::addRow("%s \"%s\"%s", qPrintable(row.attribute), row.value,
+            earlier.isEmpty() ? "" : qPrintable(QStringLiteral(" after \"%1\"").arg(earlier)))
+            << row.attribute << QString::fromUtf8(row.value) << row.refused << earlier;
     }
 }
 
@@ -349,6 +359,7 @@ void TestManifest::unsafeFileEntry()
     QFETCH(QString, attribute);
     QFETCH(QString, value);
     QFETCH(bool, refused);
+    QFETCH(QString, earlier);
 
     QMap<QString, QString> attributes {{QStringLiteral("Name"), QStringLiteral("a.pak")},
         {QStringLiteral("RelativeDir"), QStringLiteral("data")},
@@ -356,6 +367,10 @@ void TestManifest::unsafeFileEntry()
         {QStringLiteral("Dir"), QStringLiteral("data")}, {QStringLiteral("Size"), QStringLiteral("1")}};
     attributes[attribute] = value;
     QString xml = QStringLiteral("<UpdateList>\n<File");
+    if (!earlier.isEmpty())
+        xml += attributeXml(QStringLiteral("Name"), earlier)
+            + QStringLiteral(" RelativeDir=\"\" MD5=\"m\" Dir=\"d\" "
+                             "Size=\"1\"/><File");
     for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
         xml += attributeXml(it.key(), it.value());
     xml += QStringLiteral("/>\n</UpdateList>\n");
@@ -364,8 +379,8 @@ void TestManifest::unsafeFileEntry()
     QVERIFY2(list.xmlError.isEmpty(), qPrintable(list.xmlError));
     QCOMPARE(list.usable(), !refused);
     if (!refused) {
-        QCOMPARE(list.entries.size(), 1);
-        QCOMPARE(list.entries.first().name, attributes.value(QStringLiteral("Name")));
+        QCOMPARE(list.entries.size(), earlier.isEmpty() ? 1 : 2);
+        QCOMPARE(list.entries.last().name, attributes.value(QStringLiteral("Name")));
         return;
     }
     QVERIFY(list.entries.isEmpty());
@@ -381,24 +396,37 @@ void TestManifest::unsafeFileEntry()
 
 void TestManifest::unsafeVersionDir_data()
 {
+    QTest::addColumn<QString>("listBaseUrl");
     QTest::addColumn<QString>("dir");
     QTest::addColumn<bool>("refused");
 
-    for (const char *dir : {"..", "../v2", "v2/..", "v2\\..\\..\\x", "%2e%2e", "v2/%2E%2e/x", ". .", "..#x"})
-        QTest::addRow("\"%s\"", dir) << QString::fromUtf8(dir) << true;
-    for (const char *dir : {"", "v2", "game/v2.1", "v2..", "..v2"})
-        QTest::addRow("\"%s\"", dir) << QString::fromUtf8(dir) << false;
+    const auto rows = [](const char *base, std::initializer_list<const char *> dirs, bool refused) {
+        for (const char *dir : dirs)
+            QTest::addRow("%s + \"%s\"", base, dir) << QString(base) << QString::fromUtf8(dir) << refused;
+    };
+    rows("http://patch.example.com/zark/",
+        {"", "v2", "..", "../v2", "v2\\..\\..\\x", "%2e%2e", ". .", "..#x", "//evil.example/v2",
+            "http://evil.example/v2", "@evil.example/v2"},
+        false);
+    rows("http://patch.example.com", {"/v2", "?@evil.example/v2"}, false);
+    rows("http://patch.example.com",
+        {"@evil.example/v2", ".evil.example/v2", "%2eevil.example/v2", ":8080/v2", " @evil.example/v2"},
+        true);
+    rows("https://user@patch.example.com:8443", {"/v2", "#x"}, false);
+    rows("https://user@patch.example.com:8443", {"0/v2", "\\@evil.example/v2"}, true);
 }
 
 void TestManifest::unsafeVersionDir()
 {
+    QFETCH(QString, listBaseUrl);
     QFETCH(QString, dir);
     QFETCH(bool, refused);
 
+    QCOMPARE(staysOnServer(listBaseUrl, updateListUrl(fileBaseUrl(listBaseUrl, dir))), !refused);
     const QString xml
         = QStringLiteral("<VersionList>\n<Version MinVer=\"1.0\" MaxVer=\"2.0\"%1/>\n</VersionList>")
               .arg(attributeXml(QStringLiteral("Dir"), dir));
-    const VersionSelection selection = UpdateManifest::selectVersion(xml.toUtf8(), 1.3f);
+    const VersionSelection selection = UpdateManifest::selectVersion(xml.toUtf8(), 1.3f, listBaseUrl);
     QVERIFY(selection.xmlError.isEmpty());
     QCOMPARE(bool(selection.unsafe), refused);
     QCOMPARE(selection.found, !refused);
@@ -412,18 +440,24 @@ void TestManifest::unsafeVersionDir()
     QCOMPARE(selection.unsafe->lineNumber, 2);
 }
 
-// An unsafe entry anywhere makes the whole manifest unusable, also after a selected range or
-// after files that were fine, and the entry is named by its line.
+// An unsafe file entry anywhere makes the whole list unusable, also after files that were
+// fine; of the ranges only the selected one is judged. The entry is named by its line.
 void TestManifest::unsafeEntryAmongSafeOnes()
 {
+    const QString base = QStringLiteral("http://patch.example.com");
     const auto versions = openFixture(QStringLiteral("versions_unsafe_dir.xml"));
     QVERIFY(versions);
-    const VersionSelection selection = UpdateManifest::selectVersion(versions.get(), 1.3f);
+    const VersionSelection first = UpdateManifest::selectVersion(versions.get(), 1.3f, base);
+    QVERIFY(!first.unsafe);
+    QCOMPARE(first.dir, QStringLiteral("/v15"));
+    QCOMPARE(first.latestVersion, 4.0f);
+    const VersionSelection selection
+        = UpdateManifest::selectVersion(fixture(QStringLiteral("versions_unsafe_dir.xml")), 3.5f, base);
     QVERIFY(selection.unsafe);
     QVERIFY(!selection.found);
     QCOMPARE(selection.targetVersion, 0.0f);
-    QCOMPARE(selection.unsafe->value, QStringLiteral("v40/../../private"));
-    QCOMPARE(selection.unsafe->lineNumber, 4);
+    QCOMPARE(selection.unsafe->value, QStringLiteral("@evil.example/private"));
+    QCOMPARE(selection.unsafe->lineNumber, 5);
 
     const auto files = openFixture(QStringLiteral("files_unsafe.xml"));
     QVERIFY(files);

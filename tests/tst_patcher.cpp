@@ -304,13 +304,6 @@ void TestPatcher::unsafeManifestRefused_data()
     row("absolute RelativeDir", "evil.txt", "@ROOT@/outside", "files", "RelativeDir=\"/");
     row("RelativeDir with drive", "evil.txt", "C:\\outside", "files", "RelativeDir=\"C:\\outside\"");
     row("RelativeDir with inner ..", "evil.txt", "data/../../..", "files", "RelativeDir=\"data/");
-    row("File Dir with ..", "evil.txt", "", "../files", "Dir=\"../files\"");
-    row("File Dir with encoded ..", "evil.txt", "", "%2e%2e/files", "Dir=\"%2e%2e/files\"");
-    QTest::newRow("Version Dir with ..")
-        << versionList({{"1.0", "1.5", "../r1"}}) << harmless << QStringLiteral("Dir=\"../r1\"");
-    QTest::newRow("Version Dir with .. after the match")
-        << versionList({{"1.0", "1.5", "r1"}, {"1.2", "2.0", "r2/../../r1"}}) << harmless
-        << QStringLiteral("Dir=\"r2/../../r1\"");
 }
 
 void TestPatcher::unsafeManifestRefused()

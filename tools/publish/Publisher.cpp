@@ -7,7 +7,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QUrl>
@@ -36,25 +35,6 @@ QString joined(const QString &relativeDir, const QString &name)
 QString serverDir(const QString &relativeDir)
 {
     return relativeDir.isEmpty() ? FilesDir : FilesDir + QLatin1Char('/') + relativeDir;
-}
-
-// The game runs on Windows: a name it cannot hold would fail there on every update.
-QString windowsNameProblem(const QString &segment)
-{
-    static const QString forbidden = QStringLiteral("<>:\"|?*\\");
-    for (const QChar c : segment) {
-        if (c.unicode() < 0x20)
-            return QStringLiteral("control character");
-        if (forbidden.contains(c))
-            return QStringLiteral("character %1 is not allowed in Windows file names").arg(quoted(c));
-    }
-    if (segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')))
-        return QStringLiteral("Windows drops a trailing dot or space");
-    static const QRegularExpression reserved(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\\..*)?$"),
-        QRegularExpression::CaseInsensitiveOption);
-    if (reserved.match(segment).hasMatch())
-        return QStringLiteral("a reserved device name on Windows");
-    return QString();
 }
 
 // The launcher joins the address as text and parses it tolerantly; the server decodes it.
@@ -208,7 +188,7 @@ bool Publisher::readRelease(Release &release)
     });
 
     bool safe = true;
-    QHash<QString, QString> byFoldedPath;
+    UpdateManifest::LetterCaseClashes clashes;
     for (const Release::File &file : std::as_const(release.files)) {
         const QString path = joined(file.relativeDir, file.name);
         UpdateManifest::FileEntry entry;
@@ -221,8 +201,9 @@ bool Publisher::readRelease(Release &release)
             why = QStringLiteral("the launcher refuses %1 %2 (%3)")
                       .arg(unsafe->attribute, quoted(unsafe->value), unsafe->reason);
         } else {
+            // A backslash is a separator to the launcher but a character of this file's name.
             for (const QString &segment : path.split(QLatin1Char('/'))) {
-                why = windowsNameProblem(segment);
+                why = UpdateManifest::windowsNameProblem(segment);
                 if (!why.isEmpty()) {
                     why = quoted(segment) + QStringLiteral(": ") + why;
                     break;
@@ -233,12 +214,9 @@ bool Publisher::readRelease(Release &release)
             && !reachesPath(
                 m_options.rangeDir + QLatin1Char('/') + entry.dir + QLatin1Char('/') + entry.name))
             why = QStringLiteral("its address would not lead to the file (a '#', '?' or '%' in the name)");
-        // Windows folders ignore letter case: both files would land on one.
-        const QString folded = path.toCaseFolded();
-        if (why.isEmpty() && byFoldedPath.contains(folded))
-            why = QStringLiteral("differs only in letter case from %1")
-                      .arg(quoted(byFoldedPath.value(folded)));
-        byFoldedPath.insert(folded, path);
+        const QString clash = clashes.add(file.relativeDir, file.name);
+        if (why.isEmpty())
+            why = clash;
         if (!why.isEmpty())
             safe = refuse(QStringLiteral("file %1: %2").arg(quoted(path), why));
     }
@@ -249,20 +227,20 @@ bool Publisher::readSite(Site &site, const PublishVersion &version)
 {
     const QString rangeDir = m_options.rangeDir;
     bool usable = true;
-    if (const std::optional<UpdateManifest::UnsafeEntry> unsafe = UpdateManifest::unsafeVersionDir(rangeDir))
-        usable = refuse(QStringLiteral("range folder %1: the launcher refuses it (%2)")
-                            .arg(quoted(rangeDir), unsafe->reason));
-    else if (rangeDir.startsWith(QLatin1Char('/')) || rangeDir.contains(QStringLiteral("//"))
+    const QString localProblem = UpdateManifest::relativeDirProblem(rangeDir);
+    if (rangeDir.startsWith(QLatin1Char('/')) || rangeDir.contains(QStringLiteral("//"))
         || rangeDir.endsWith(QLatin1Char('/'))
         || rangeDir.split(QLatin1Char('/')).contains(QStringLiteral(".")))
         usable = refuse(
             QStringLiteral("range folder %1: give a relative folder such as v1.1").arg(quoted(rangeDir)));
+    else if (!localProblem.isEmpty())
+        usable = refuse(QStringLiteral("range folder %1: %2").arg(quoted(rangeDir), localProblem));
     else if (!reachesPath(rangeDir + QStringLiteral("/") + UpdateManifest::UpdateListName))
         usable = refuse(QStringLiteral("range folder %1: its address would not lead to the folder")
                             .arg(quoted(rangeDir)));
     else {
         for (const QString &segment : rangeDir.split(QLatin1Char('/'))) {
-            const QString why = windowsNameProblem(segment);
+            const QString why = UpdateManifest::windowsNameProblem(segment);
             if (!why.isEmpty())
                 usable = refuse(QStringLiteral("range folder %1: %2").arg(quoted(rangeDir), why));
         }
@@ -288,9 +266,6 @@ bool Publisher::readSite(Site &site, const PublishVersion &version)
 
     // A list the launcher would not use is not quietly carried forward.
     const UpdateManifest::VersionSelection check = UpdateManifest::selectVersion(xml, version.value);
-    if (check.unsafe)
-        return refuse(QStringLiteral("%1: the launcher refuses it: %2")
-                          .arg(site.versionListPath, check.unsafe->describe()));
     if (!check.xmlError.isEmpty())
         return refuse(QStringLiteral("%1 is not well-formed: %2").arg(site.versionListPath, check.xmlError));
     if (version.value < check.latestVersion)
