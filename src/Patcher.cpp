@@ -108,7 +108,8 @@ void Patcher::versionListDownloadFinished()
         emit updateCheckFinished();
         return;
     }
-    const UpdateManifest::VersionSelection selection = UpdateManifest::selectVersion(&file, currentVersion);
+    const UpdateManifest::VersionSelection selection
+        = UpdateManifest::selectVersion(&file, currentVersion, listBaseUrl);
     file.close();
     LTools::deleteFile(path);
 
@@ -179,6 +180,14 @@ Patcher::ListReading Patcher::readUpdateListFile()
 
     for (const UpdateManifest::FileEntry &entry : list.entries) {
         UpdateFileInfo info = UpdateManifest::makeUpdateFileInfo(entry, downloadDir, installDir, fileBaseUrl);
+        // The copy run reads a list it never downloads from: it has no server to stay on.
+        if (!fileBaseUrl.isEmpty() && !UpdateManifest::staysOnServer(listBaseUrl, info.url)) {
+            lastError = unsafeText(updateListName,
+                UpdateManifest::UnsafeEntry(QStringLiteral("File"), QStringLiteral("Dir"), entry.dir,
+                    QStringLiteral("leads off the list's server"), 0));
+            updateInfo.files.clear();
+            return ListReading::Unusable;
+        }
         if (LTools::checkFileMd5(info.installPath(), info.md5.toUtf8()))
             continue;
         info.size = qMax<qint64>(info.size, 0);
