@@ -133,11 +133,17 @@ void TestSelfUpdate::firstRunToGameStart()
     startLauncher(a, game);
     startLauncher(b, game);
     QProcess *refused = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((refused = !windows(a.processId(), WarningTitle).isEmpty() ? &a
-                                     : !windows(b.processId(), WarningTitle).isEmpty()  ? &b
-                                                                                        : nullptr),
-        15000);
-    QVERIFY(answerBox(waitForWindow(refused->processId(), WarningTitle)));
+    QString box;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (QProcess *process : {&a, &b}) {
+                if (!(box = windows(process->processId(), WarningTitle).value(0)).isEmpty())
+                    return (refused = process) != nullptr;
+            }
+            return false;
+        },
+        30000));
+    QVERIFY(answerBox(box));
     QVERIFY(refused->waitForFinished(5000));
     QCOMPARE(refused->exitCode(), 0);
     QProcess &launcher = refused == &a ? b : a;

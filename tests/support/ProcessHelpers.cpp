@@ -24,12 +24,16 @@ void startHelper(QProcess &process, const QStringList &arguments)
 
 QString xdotool(const QStringList &arguments)
 {
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    if (!tool.waitForFinished(10000))
-        tool.kill();
-    tool.waitForFinished();
-    return QString::fromUtf8(tool.readAllStandardOutput());
+    // A window that vanishes while xdotool looks at it ends xdotool with an X error: ask again.
+    for (int attempt = 1;; ++attempt) {
+        QProcess tool;
+        tool.start(QStringLiteral("xdotool"), arguments);
+        if (!tool.waitForFinished(10000))
+            tool.kill();
+        tool.waitForFinished();
+        if (attempt == 10 || !tool.readAllStandardError().contains("X Error"))
+            return QString::fromUtf8(tool.readAllStandardOutput());
+    }
 }
 
 QStringList windows(qint64 pid, const QString &titlePattern)
