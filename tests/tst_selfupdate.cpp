@@ -222,15 +222,17 @@ void TestSelfUpdate::firstRunToGameStart()
     QVERIFY(zark > 0);
     m_adopted << zark;
 
-    // A lock folder that cannot hold the guard means nobody else runs: logged, no refusal.
+    // A lock folder that cannot hold the guard means nobody else runs: logged, no refusal. With
+    // settings.ini and the tool gone, the failed first run is announced and the window opens.
+    QVERIFY(QFile::remove(game.path("settings.ini")) && QFile::remove(game.path("hardwaredetect.exe")));
     QVERIFY(game.writeFile(QStringLiteral("not-a-folder"), QByteArray()));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), game.path(QStringLiteral("not-a-folder")));
     QProcess unguarded;
     unguarded.setProcessEnvironment(environment);
     startLauncher(unguarded, game);
+    QVERIFY(answerBox(waitForWindow(unguarded.processId(), WarningTitle)));
     QVERIFY(!waitForWindow(unguarded.processId(), WindowTitle).isEmpty());
-    QVERIFY(windows(unguarded.processId(), WarningTitle).isEmpty());
     QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log"))
                 .contains("Warning: Cannot create ZARK_Launcher:"));
     unguarded.terminate();
