@@ -83,7 +83,8 @@ void TestLauncherProcess::runsWhenTheGuardCannotBeMade()
     startLauncher(launcher, game);
     QVERIFY(!waitForWindow(launcher.processId(), WindowTitle).isEmpty());
     QVERIFY(windows(launcher.processId(), WarningTitle).isEmpty());
-    QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log")).contains("Warning: Cannot create ZARK_Launcher:"));
+    QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log"))
+                .contains("Warning: Cannot create ZARK_Launcher:"));
     stop(launcher);
 }
 

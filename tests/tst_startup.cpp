@@ -6,215 +6,122 @@
 
 #include <QtTest>
 
+// A claimed mutex is released at once; a guard that could not be made (0) does not count here.
+bool claimed(std::optional<NamedMutex::Handle> handle)
+{
+    if (handle && *handle)
+        LTools::releaseMutex(*handle);
+    return handle && *handle;
+}
+
 // The start-up decisions in process: run mode, guards and their boxes, hand-over.
 class TestStartup : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void runMode_data();
-    void runMode();
-    void warningBox();
-    void updateRunningBlocksStart();
-    void updateEndingWithinWaitLetsStartGoOn();
-    void secondLauncherRefused();
-    void secondUpdateRefused();
-    void updateRefusedWhileLauncherRuns_data();
-    void updateRefusedWhileLauncherRuns();
-    void handOverStartsNewLauncherWithUpdate();
-    void handOverFailureShowsWarning();
-    void leftoverNewLauncherRemovedOnlyByLauncher();
-    void deleteFile();
+    void runMode_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<bool>("update");
+        QTest::newRow("no argument") << QByteArrayList() << false;
+        QTest::newRow("update") << QByteArrayList {"update"} << true;
+        QTest::newRow("case differs") << QByteArrayList {"Update"} << false;
+        QTest::newRow("trailing space") << QByteArrayList {"update "} << false;
+        QTest::newRow("update plus another") << QByteArrayList {"update", "x"} << false;
+        QTest::newRow("another plus update") << QByteArrayList {"x", "update"} << false;
+    }
+    void runMode()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(bool, update);
+        arguments.prepend("Launcher.exe");
+        QVector<char *> argv;
+        for (QByteArray &argument : arguments)
+            argv << argument.data();
+        QCOMPARE(Startup::runMode(argv.size(), argv.data()) == Startup::RunMode::Update, update);
+    }
 
-private:
-    static bool holdInChild(QProcess &child, const QString &name, int ms);
+    void guards_data()
+    {
+        QTest::addColumn<QString>("held"); // by a child for 60 s, or 1 s after "briefly "
+        QTest::addColumn<int>("guard"); // below
+        QTest::addColumn<int>("waitsMs"); // at least
+        QTest::addColumn<QString>("box"); // "<on top?> <refusal after the title>"; empty: passes
+        const QString update = MutexName::LauncherUpdate, launcher = MutexName::Launcher;
+        const QString stillOpen = "已開啟,請確認是否正常關閉後,再執行更新";
+        QTest::newRow("update running: start waits, refused") << update << 0 << 5000 << "top 更新中";
+        QTest::newRow("update ends within the wait") << "briefly " + update << 0 << 0 << "";
+        QTest::newRow("second launcher") << launcher << 1 << 0 << "top 已開啟";
+        QTest::newRow("first launcher") << "" << 1 << 0 << "";
+        QTest::newRow("second update") << update << 2 << 0 << "top 更新中";
+        QTest::newRow("update while the launcher runs") << launcher << 3 << 10000 << "top " + stillOpen;
+        QTest::newRow("second wait: box not on top") << launcher << 4 << 10000 << "not-top " + stillOpen;
+    }
+    void guards()
+    {
+        QFETCH(QString, held);
+        QFETCH(int, guard);
+        QFETCH(int, waitsMs);
+        QFETCH(QString, box);
+        QProcess holder;
+        if (!held.isEmpty()) {
+            const QString ms = held.startsWith("briefly ") ? "1000" : "60000";
+            ProcessHelpers::startHelper(holder, {"hold-mutex", held.section(' ', -1), ms});
+            QVERIFY(holder.waitForReadyRead(5000) && holder.readLine() == "held\n");
+        }
+        BoxAnswerer boxes;
+        QElapsedTimer timer;
+        timer.start();
+        const bool passed = guard == 0 ? Startup::waitForRunningUpdate()
+            : guard == 1               ? claimed(Startup::claimLauncherMutex())
+            : guard == 2               ? claimed(Startup::claimUpdateMutex())
+            : guard == 3               ? Startup::waitForLauncherToEnd()
+                                       : Startup::confirmLauncherEnded();
+        QVERIFY(timer.elapsed() >= waitsMs);
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(passed, box.isEmpty());
+        const QString refusal = "Warning 確定: " + Startup::applicationTitle() + box.section(' ', 1);
+        QCOMPARE(boxes.seen(), box.isEmpty() ? QStringList() : QStringList {refusal});
+        QVERIFY(box.isEmpty()
+            || bool(boxes.boxes().first().flags & Qt::WindowStaysOnTopHint) == box.startsWith("top"));
+    }
+
+    void handOver_data()
+    {
+        QTest::addColumn<bool>("installed"); // newLauncher.exe
+        QTest::newRow("starts newLauncher.exe update") << true;
+        QTest::newRow("newLauncher.exe missing: warning") << false;
+    }
+    void handOver()
+    {
+        QFETCH(bool, installed);
+        GameFolder game;
+        QVERIFY(!installed || game.installRecorder("Launcher/newLauncher.exe"));
+        GameFolder::WorkingDirectory cwd(game);
+        BoxAnswerer boxes;
+        QCOMPARE(Startup::handOver(GamePaths::fromWorkingDirectory()), installed);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            game.readFile("Launcher/newLauncher.exe.args"), installed ? "update\n--\n" : "", 5000);
+        QCOMPARE(boxes.seen().join("").startsWith("Warning 確定: "), !installed);
+    }
+
+    void leftoverNewLauncherRemovedOnlyByLauncher()
+    {
+        GameFolder game;
+        QVERIFY(game.writeFile("Launcher/newLauncher.exe", "old copy"));
+        const auto paths = GamePaths::forGameDirectory(game.gameDir());
+        // An update-mode process holds no launcher mutex and must not delete its own executable.
+        Startup::removeLeftoverNewLauncher(paths);
+        QVERIFY(game.exists("Launcher/newLauncher.exe"));
+        const NamedMutex::Handle mine = LTools::claimMutex(MutexName::Launcher).handle;
+        QVERIFY(mine != 0);
+        Startup::removeLeftoverNewLauncher(paths);
+        LTools::releaseMutex(mine);
+        QVERIFY(!game.exists("Launcher/newLauncher.exe"));
+    }
 };
-
-static const QString Title = QStringLiteral("雲隼紀年-啟動器");
-
-bool TestStartup::holdInChild(QProcess &child, const QString &name, int ms)
-{
-    ProcessHelpers::startHelper(child, {QStringLiteral("hold-mutex"), name, QString::number(ms)});
-    return child.waitForReadyRead(5000) && child.readLine().trimmed() == "held";
-}
-
-void TestStartup::runMode_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("update");
-    QTest::newRow("no argument") << QStringList() << false;
-    QTest::newRow("update") << QStringList {"update"} << true;
-    QTest::newRow("case differs") << QStringList {"Update"} << false;
-    QTest::newRow("trailing space") << QStringList {"update "} << false;
-    QTest::newRow("other argument") << QStringList {"start"} << false;
-    QTest::newRow("update plus another") << QStringList {"update", "x"} << false;
-    QTest::newRow("another plus update") << QStringList {"x", "update"} << false;
-}
-
-void TestStartup::runMode()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, update);
-    QList<QByteArray> storage {"Launcher.exe"};
-    for (const QString &argument : arguments)
-        storage.append(argument.toUtf8());
-    QVector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.append(argument.data());
-    argv.append(nullptr);
-    const auto mode = Startup::runMode(storage.size(), argv.data());
-    QCOMPARE(mode == Startup::RunMode::Update, update);
-}
-
-void TestStartup::warningBox()
-{
-    BoxAnswerer answerer;
-    LTools::showWarning(QStringLiteral("訊息內容"));
-    QCOMPARE(answerer.count(), 1);
-    const BoxAnswerer::Box box = answerer.boxes().first();
-    QCOMPARE(box.title, QStringLiteral("警告訊息"));
-    QCOMPARE(box.text, QStringLiteral("訊息內容"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.buttons, QStringList {QStringLiteral("確定")});
-    QVERIFY(box.flags & Qt::WindowStaysOnTopHint);
-}
-
-void TestStartup::updateRunningBlocksStart()
-{
-    QProcess updater;
-    QVERIFY(holdInChild(updater, MutexName::LauncherUpdate, 60000));
-    BoxAnswerer answerer;
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!Startup::waitForRunningUpdate());
-    QVERIFY(timer.elapsed() >= 5000);
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("更新中"));
-    QVERIFY(answerer.boxes().first().flags & Qt::WindowStaysOnTopHint);
-    updater.kill();
-    updater.waitForFinished();
-}
-
-void TestStartup::updateEndingWithinWaitLetsStartGoOn()
-{
-    QProcess updater;
-    QVERIFY(holdInChild(updater, MutexName::LauncherUpdate, 1000));
-    BoxAnswerer answerer;
-    QVERIFY(Startup::waitForRunningUpdate());
-    QCOMPARE(answerer.count(), 0);
-    updater.waitForFinished();
-}
-
-void TestStartup::secondLauncherRefused()
-{
-    QProcess first;
-    QVERIFY(holdInChild(first, MutexName::Launcher, 60000));
-    BoxAnswerer answerer;
-    QVERIFY(!Startup::claimLauncherMutex());
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.boxes().first().title, QStringLiteral("警告訊息"));
-    QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("已開啟"));
-    first.kill();
-    first.waitForFinished();
-
-    const std::optional<NamedMutex::Handle> mine = Startup::claimLauncherMutex();
-    QVERIFY(mine && *mine != 0);
-    QCOMPARE(answerer.count(), 1);
-    LTools::releaseMutex(*mine);
-}
-
-void TestStartup::secondUpdateRefused()
-{
-    QProcess first;
-    QVERIFY(holdInChild(first, MutexName::LauncherUpdate, 60000));
-    BoxAnswerer answerer;
-    QVERIFY(!Startup::claimUpdateMutex());
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("更新中"));
-    first.kill();
-    first.waitForFinished();
-}
-
-void TestStartup::updateRefusedWhileLauncherRuns_data()
-{
-    QTest::addColumn<bool>("secondWait");
-    QTest::newRow("first wait: shared warning box") << false;
-    QTest::newRow("second wait: box not on top") << true;
-}
-
-void TestStartup::updateRefusedWhileLauncherRuns()
-{
-    QFETCH(bool, secondWait);
-    QProcess launcher;
-    QVERIFY(holdInChild(launcher, MutexName::Launcher, 60000));
-    BoxAnswerer answerer;
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!(secondWait ? Startup::confirmLauncherEnded() : Startup::waitForLauncherToEnd()));
-    QVERIFY(timer.elapsed() >= 10000);
-    QCOMPARE(answerer.count(), 1);
-    const BoxAnswerer::Box box = answerer.boxes().first();
-    QCOMPARE(box.title, QStringLiteral("警告訊息"));
-    QCOMPARE(box.text, Title + QStringLiteral("已開啟,請確認是否正常關閉後,再執行更新"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.buttons, QStringList {QStringLiteral("確定")});
-    QCOMPARE(bool(box.flags & Qt::WindowStaysOnTopHint), !secondWait);
-    launcher.kill();
-    launcher.waitForFinished();
-}
-
-void TestStartup::handOverStartsNewLauncherWithUpdate()
-{
-    GameFolder game;
-    QVERIFY(game.installRecorder(QStringLiteral("Launcher/newLauncher.exe")));
-    GameFolder::WorkingDirectory cwd(game);
-    BoxAnswerer answerer;
-    QVERIFY(Startup::handOver(GamePaths::fromWorkingDirectory()));
-    const QString record = QStringLiteral("Launcher/newLauncher.exe.args");
-    QTRY_VERIFY_WITH_TIMEOUT(game.readFile(record).endsWith("--\n"), 5000);
-    QCOMPARE(game.readFile(record), QByteArray("update\n--\n"));
-    QCOMPARE(answerer.count(), 0);
-}
-
-void TestStartup::handOverFailureShowsWarning()
-{
-    GameFolder game;
-    GameFolder::WorkingDirectory cwd(game);
-    BoxAnswerer answerer;
-    QVERIFY(!Startup::handOver(GamePaths::fromWorkingDirectory()));
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.boxes().first().title, QStringLiteral("警告訊息"));
-    QCOMPARE(answerer.boxes().first().text, Title + QStringLiteral("更新失敗,請重新啟動更新"));
-}
-
-void TestStartup::leftoverNewLauncherRemovedOnlyByLauncher()
-{
-    GameFolder game;
-    QVERIFY(game.writeFile(QStringLiteral("Launcher/newLauncher.exe"), "old copy"));
-    const auto paths = GamePaths::forGameDirectory(game.gameDir());
-
-    // An update-mode process holds no launcher mutex and must not delete its own executable.
-    Startup::removeLeftoverNewLauncher(paths);
-    QVERIFY(game.exists(QStringLiteral("Launcher/newLauncher.exe")));
-
-    const NamedMutex::Handle mine = LTools::claimMutex(MutexName::Launcher).handle;
-    QVERIFY(mine != 0);
-    Startup::removeLeftoverNewLauncher(paths);
-    LTools::releaseMutex(mine);
-    QVERIFY(!game.exists(QStringLiteral("Launcher/newLauncher.exe")));
-}
-
-void TestStartup::deleteFile()
-{
-    GameFolder game;
-    QVERIFY(LTools::deleteFile(game.path(QStringLiteral("missing.txt"))));
-    QVERIFY(game.writeFile(QStringLiteral("a.txt"), "x"));
-    QVERIFY(LTools::deleteFile(game.path(QStringLiteral("a.txt"))));
-    QVERIFY(!game.exists(QStringLiteral("a.txt")));
-    QVERIFY(game.writeFile(QStringLiteral("folder/inside.txt"), "x"));
-    QVERIFY(!LTools::deleteFile(game.path(QStringLiteral("folder"))));
-    QVERIFY(game.exists(QStringLiteral("folder/inside.txt")));
-}
 
 QTEST_MAIN(TestStartup)
 #include "tst_startup.moc"

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMetaEnum>
 #include <QTest>
 
 BoxAnswerer::BoxAnswerer(const QString &buttonText, QObject *parent)
@@ -17,12 +18,22 @@ bool BoxAnswerer::waitFor(int n, int timeoutMs) const
     return QTest::qWaitFor([&] { return m_boxes.size() >= n; }, timeoutMs);
 }
 
+QStringList BoxAnswerer::seen() const
+{
+    const QMetaEnum icons = QMetaEnum::fromType<QMessageBox::Icon>();
+    QStringList seen;
+    for (const Box &box : m_boxes)
+        seen << QLatin1String(icons.valueToKey(box.icon)) + QLatin1Char(' ')
+                + box.buttons.join(QLatin1Char(',')) + QStringLiteral(": ") + box.text;
+    return seen;
+}
+
 void BoxAnswerer::poll()
 {
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible() || box->property("answeredByTest").toBool())
         return;
-    Box seen {box->windowTitle(), box->text(), box->icon(), box->windowFlags(), {}};
+    Box seen {box->icon(), box->windowFlags(), box->text(), {}};
     QAbstractButton *target = nullptr;
     for (QAbstractButton *button : box->buttons()) {
         seen.buttons.append(button->text());

@@ -1,25 +1,19 @@
 #ifndef BOXANSWERER_H
 #define BOXANSWERER_H
 
-#include <QList>
 #include <QMessageBox>
-#include <QObject>
-#include <QString>
 #include <QTimer>
 
 // Answers modal message boxes in process, as a player would: while it lives, every box that
 // becomes the active modal widget is recorded and its button with the given text is clicked.
 class BoxAnswerer : public QObject
 {
-    Q_OBJECT
-
 public:
     struct Box
     {
-        QString title;
-        QString text;
         QMessageBox::Icon icon;
         Qt::WindowFlags flags;
+        QString text;
         QStringList buttons;
     };
 
@@ -30,6 +24,9 @@ public:
     int count() const { return m_boxes.size(); }
     // Waits until at least n boxes were answered.
     bool waitFor(int n, int timeoutMs = 5000) const;
+    // The answered boxes as "<icon> <buttons>: <text>", buttons joined by commas; what a test
+    // compares, whole or against a pattern.
+    QStringList seen() const;
 
 private:
     void poll();

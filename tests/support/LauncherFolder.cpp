@@ -2,11 +2,6 @@
 
 #include <QSettings>
 
-LauncherFolder::LauncherFolder()
-    : m_installed(installLauncher())
-    , m_cwd(*this)
-{ }
-
 QMap<QString, QString> LauncherFolder::settingsValues() const
 {
     QSettings settings(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
@@ -17,20 +12,17 @@ QMap<QString, QString> LauncherFolder::settingsValues() const
     return values;
 }
 
-QByteArray resolutionDat(const QList<QSize> &sizes, int quality, bool fog)
-{
-    QStringList entries;
-    for (const QSize &size : sizes)
-        entries
-            << QStringLiteral("{\"Width\":\"%1\",\"Height\":\"%2\"}").arg(size.width()).arg(size.height());
-    return resolutionDatFrom('[' + entries.join(QLatin1Char(',')).toUtf8() + ']', quality, fog);
-}
-
 QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality, bool fog)
 {
-    return QStringLiteral("{\"defualtQuilty\": %1, \"defualtEnableFog\": %2, \"outputResolution\": ")
-               .arg(quality)
-               .arg(fog ? QStringLiteral("true") : QStringLiteral("false"))
-               .toUtf8()
-        + outputResolution + '}';
+    return "{\"defualtQuilty\": " + QByteArray::number(quality) + ", \"defualtEnableFog\": "
+        + (fog ? "true" : "false") + ", \"outputResolution\": " + outputResolution + '}';
+}
+
+QByteArray resolutionDat(const QList<QSize> &sizes, int quality, bool fog)
+{
+    QByteArrayList entries;
+    for (const QSize &size : sizes)
+        entries << "{\"Width\":\"" + QByteArray::number(size.width()) + "\",\"Height\":\""
+                + QByteArray::number(size.height()) + "\"}";
+    return resolutionDatFrom('[' + entries.join(',') + ']', quality, fog);
 }

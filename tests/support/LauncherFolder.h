@@ -3,8 +3,6 @@
 
 #include "GameFolder.h"
 
-#include <QList>
-#include <QMap>
 #include <QSize>
 
 // A game folder with the built launcher installed (program, catalogue, pictures) and the
@@ -12,7 +10,10 @@
 class LauncherFolder : public GameFolder
 {
 public:
-    LauncherFolder();
+    LauncherFolder()
+        : m_installed(installLauncher())
+        , m_cwd(*this)
+    { }
     bool isInstalled() const { return m_installed; }
     // settings.ini in the game directory as "Group/Key" -> value, read as UTF-8.
     QMap<QString, QString> settingsValues() const;
@@ -22,9 +23,9 @@ private:
     WorkingDirectory m_cwd;
 };
 
-// resolution.dat as the detection tool writes it (its key spellings included).
-QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false);
-// The same around a hand-written outputResolution value, for entries the tool would not write.
+// resolution.dat as the detection tool writes it (its key spellings included), around the
+// given outputResolution value or one listing the sizes.
 QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false);
+QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false);
 
 #endif

@@ -1,8 +1,7 @@
 // A child process for tests. Under its own name it takes a subcommand:
 //   hold-mutex NAME MS   hold a named mutex (prints "held" once owned) for MS ms or until killed
 //   probe-mutex NAME MS  probe a named mutex without pause for MS ms (prints "probing" first)
-//   log MESSAGE...       empty debug.log, install the log handler, log each message as debug
-//   fatal MESSAGE        the same, then a fatal message
+//   fatal MESSAGE        empty debug.log, install the log handler, log MESSAGE as fatal
 // Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
 // line, then "--", to <its own path>.args and exits 0.
 
@@ -10,7 +9,6 @@
 #include "Util.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -59,16 +57,10 @@ int main(int argc, char *argv[])
         }
         return 0;
     }
-    if (command == QLatin1String("log") || command == QLatin1String("fatal")) {
+    if (command == QLatin1String("fatal")) {
         resetLogFile();
         qInstallMessageHandler(logMessageHandler);
-        const QStringList messages = args.mid(2);
-        if (command == QLatin1String("fatal")) {
-            qFatal("%s", messages.value(0).toUtf8().constData());
-        }
-        for (const QString &message : messages)
-            qDebug().noquote() << message;
-        return 0;
+        qFatal("%s", args.value(2).toUtf8().constData());
     }
     std::fprintf(stderr, "testhelper: unknown command\n");
     return 2;
