@@ -29,15 +29,13 @@ class TestLauncherWindow : public QObject
 {
     Q_OBJECT
 
-    const QUrl HomePage {"https://www.zark-game.com/"};
     std::unique_ptr<LauncherFolder> m_game;
     std::unique_ptr<Launcher> m_window;
-    const QStringList Schemes {"http", "https", "mailto", "file", "zarkcmd"};
-    QList<QUrl> m_opened; // by the desktop
     BoxAnswerer m_boxes; // the update check's failure box, should one come up
+    QList<QUrl> m_opened; // by the desktop
 
-    // Writes launcher.ini (unless null) and shows the window at (100, 100).
-    void openWindow(const QByteArray &launcherIni = "[launcher]\nsite=about:blank\n")
+    // Writes launcher.ini and shows the window at (100, 100).
+    void openWindow(const QByteArray &launcherIni)
     {
         QVERIFY(launcherIni.isNull() || m_game->writeFile("Launcher/launcher.ini", launcherIni));
         m_window = std::make_unique<Launcher>();
@@ -54,7 +52,7 @@ public slots:
 private slots:
     void initTestCase()
     {
-        for (const QString &scheme : Schemes)
+        for (const char *scheme : {"http", "https", "mailto", "file", "zarkcmd"})
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
     void init()
@@ -73,13 +71,12 @@ private slots:
 
     void form()
     {
-        QVERIFY(m_game->writeFile("Launcher/launcher.ini", "[launcher]\nsite=about:blank\n"));
-        Launcher window;
-        verifyPictures(&window);
-        verifySeeThrough(&window);
-        QWebFrame *frame = window.findChild<QWebView *>()->page()->mainFrame();
-        QCOMPARE(frame->scrollBarPolicy(Qt::Horizontal), Qt::ScrollBarAlwaysOff);
-        QCOMPARE(frame->scrollBarPolicy(Qt::Vertical), Qt::ScrollBarAlwaysOff);
+        openWindow("[launcher]\nsite=about:blank\n");
+        verifyPictures(m_window.get());
+        QCOMPARE(frame()->scrollBarPolicy(Qt::Horizontal), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(frame()->scrollBarPolicy(Qt::Vertical), Qt::ScrollBarAlwaysOff);
+        m_window.reset(new Launcher); // the palette as set, before the style polishes the shown window
+        verifySeeThrough(m_window.get());
     }
 
     void launcherIni_data()
@@ -105,42 +102,40 @@ private slots:
                 .replace("LIST", server.url("/版本,新/").toUtf8()));
         // One page load only: a second one aborts the first, whose queued failure then hits a
         // finished reply and Qt logs an internal problem.
-        QCOMPARE(RequestRecorder::asked.count(HomePage), configured ? 0 : 1);
-        QTRY_COMPARE(frame()->title(), configured ? "首頁" : "");
-        QTRY_COMPARE(frame()->requestedUrl() == HomePage, !configured);
+        const QUrl home("https://www.zark-game.com/");
+        QCOMPARE(RequestRecorder::asked.count(home), configured ? 0 : 1);
+        QTRY_COMPARE(frame()->requestedUrl() == home, !configured);
+        QTRY_VERIFY(!configured || frame()->title() == "首頁");
         QTRY_COMPARE(
             server.requestCount(QUrl("/版本,新/VersionList.xml").path(QUrl::FullyEncoded)), int(configured));
     }
 
     void links_data()
     {
-        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("link"); // its attributes
         QTest::addColumn<QUrl>("opened"); // empty: must not be opened
-        QTest::newRow("http") << "web" << QUrl("http://news.example.com/a?b=1");
-        QTest::newRow("https, new window") << "blank" << QUrl("https://example.com/x");
-        QTest::newRow("mailto") << "mail" << QUrl("mailto:gm@example.com");
-        QTest::newRow("file") << "file" << QUrl();
-        QTest::newRow("custom scheme") << "custom" << QUrl();
+        QTest::newRow("http") << QByteArray("href='http://a.example.com/a?b=1'")
+                              << QUrl("http://a.example.com/a?b=1");
+        QTest::newRow("https, new window") << QByteArray("target='_blank' href='https://a.example.com/x'")
+                                           << QUrl("https://a.example.com/x");
+        QTest::newRow("mailto") << QByteArray("href='mailto:gm@example.com'")
+                                << QUrl("mailto:gm@example.com");
+        QTest::newRow("file") << QByteArray("href='file:///bin/sh'") << QUrl();
+        QTest::newRow("custom scheme") << QByteArray("href='zarkcmd://run/calc'") << QUrl();
     }
     void links()
     {
-        QFETCH(QString, id);
+        QFETCH(QByteArray, link);
         QFETCH(QUrl, opened);
         QVERIFY(m_game->writeFile("site/index.html",
-            "<html><head><title>site</title><style>a{display:block;height:30px}</style></head><body>"
-            "<a id='web' href='http://news.example.com/a?b=1'>web</a>"
-            "<a id='blank' target='_blank' href='https://example.com/x'>blank</a>"
-            "<a id='mail' href='mailto:gm@example.com'>mail</a><a id='file' href='file:///bin/sh'>file</a>"
-            "<a id='custom' href='zarkcmd://run/calc'>custom</a><a id='after' "
-            "href='http://after.example.com/'>a</a>"
-            "</body></html>"));
+            "<html><head><title>site</title></head><body><a id='link' " + link
+                + ">link</a><p><a id='after' href='http://after.example.com/'>after</a></body></html>"));
         const QUrl page = QUrl::fromLocalFile(m_game->path("site/index.html"));
         openWindow("[launcher]\nsite=" + page.toEncoded() + "\n");
         QTRY_COMPARE(frame()->title(), "site");
-        for (const QString &element : {id, QStringLiteral("after")}) {
-            const QRect box = frame()->findFirstElement('#' + element).geometry();
-            QTest::mouseClick(m_window->findChild<QWebView *>(), Qt::LeftButton, {}, box.center());
-        }
+        for (const char *id : {"#link", "#after"})
+            QTest::mouseClick(m_window->findChild<QWebView *>(), Qt::LeftButton, {},
+                frame()->findFirstElement(id).geometry().center());
         // A refused link leaves no trace: the one clicked next is the only one seen.
         const QList<QUrl> all {opened, QUrl("http://after.example.com/")};
         QTRY_COMPARE(m_opened, all.mid(opened.isEmpty() ? 1 : 0));
@@ -152,21 +147,18 @@ private slots:
         QTest::addColumn<QPoint>("at"); // window coordinates
         QTest::addColumn<int>("button");
         QTest::addColumn<int>("released"); // 0: no drag is expected to begin
-        QTest::addColumn<QPoint>("releasedAt");
-        QTest::newRow("left, released inside") << QPoint(40, 20) << 1 << 1 << QPoint(60, 30);
-        QTest::newRow("left, released outside the window") << QPoint(40, 20) << 1 << 1 << QPoint(-80, 1200);
-        QTest::newRow("left, right released while dragging") << QPoint(40, 20) << 1 << 2 << QPoint(60, 30);
-        QTest::newRow("right button") << QPoint(40, 20) << 2 << 0 << QPoint();
-        QTest::newRow("left on a button") << QPoint(200, 250) << 1 << 0 << QPoint();
-        QTest::newRow("left on the page") << QPoint(400, 400) << 1 << 0 << QPoint();
+        QTest::newRow("left, released") << QPoint(40, 20) << 1 << 1;
+        QTest::newRow("left, right released while dragging") << QPoint(40, 20) << 1 << 2;
+        QTest::newRow("right button") << QPoint(40, 20) << 2 << 0;
+        QTest::newRow("left on a button") << QPoint(200, 250) << 1 << 0;
+        QTest::newRow("left on the page") << QPoint(400, 400) << 1 << 0;
     }
     void drag()
     {
         QFETCH(QPoint, at);
         QFETCH(int, button);
         QFETCH(int, released);
-        QFETCH(QPoint, releasedAt);
-        openWindow();
+        openWindow("[launcher]\nsite=about:blank\n");
         // As the window system delivers it: to the widget under `at` (or holding the grab),
         // passed on to the parents while ignored.
         const auto send = [&](QEvent::Type type, QPoint global, int changed, int held) {
@@ -179,13 +171,12 @@ private slots:
         QPoint pointer = m_window->mapToGlobal(at);
         send(QEvent::MouseButtonPress, pointer, button, button);
         // The grabbed point stays under the pointer.
-        for (const QPoint step : {QPoint(30, 15), QPoint(-7, 40), QPoint(120, -60)}) {
+        for (const QPoint step : {QPoint(30, 15), QPoint(120, -60)}) {
             send(QEvent::MouseMove, pointer += step, 0, button);
             QCOMPARE(m_window->pos(), released ? pointer - at : start);
         }
         if (released)
-            send(QEvent::MouseButtonRelease, m_window->mapToGlobal(releasedAt), released,
-                released == 1 ? 0 : 1);
+            send(QEvent::MouseButtonRelease, pointer, released, released == 1 ? 0 : 1);
         // Released, or never begun: even a move that claims the left button held leaves the window.
         const QPoint settled = m_window->pos();
         at = QPoint(-50, -50); // no child there: the window itself receives the move

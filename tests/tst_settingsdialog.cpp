@@ -6,307 +6,183 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QListWidget>
+#include <QSettings>
 #include <QtTest>
 
-const QString Current = " (目前)";
-const QList<QSize> TwoSizes {{1024, 768}, {1280, 720}};
-const QString Marked = "1280 X 720" + Current;
+// One player's visit: the files found, the clicks made, then what the dialog shows, what
+// settings.ini holds and the boxes answered on the way.
+struct Visit
+{
+    QByteArray dat; // resolution.dat; null: none
+    QString settings; // "width height fullScreen quality" in settings.ini; empty: none; "folder"
+    QString redetected; // "quality fog" the re-detection tool recommends with two sizes; "fails"
+    QString clicks; // names below, "rowN" for a row of the list, "accept" the dialog's default action
+    QString shown; // see shown()
+    QString saved; // settings.ini's values and fog, "-" for a missing one
+    QString boxes; // pattern for the boxes' descriptions, one a line
+};
+Q_DECLARE_METATYPE(Visit)
 
-// The settings dialog over a real game folder: settings.ini and resolution.dat written by the
-// test or by scripted tools, and modal boxes answered as a player would.
+const QMap<QString, QString> Names {{"full", "fullScreenEnabelCheckBox"},
+    {"window", "fullScreenDisabelCheckBox"}, {"list", "resolutionPushButton"}, {"apply", "applyPushButton"},
+    {"redetect", "reDetectionButton"}};
+
+// The settings dialog over a real game folder, with scripted detection tools and modal boxes
+// answered as a player would.
 class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<LauncherFolder> m_game;
-    std::unique_ptr<BoxAnswerer> m_boxes;
     std::unique_ptr<SettingsDialog> m_dialog;
-    QByteArray m_before; // settings.ini as the dialog found it
 
-    // resolution.dat (unless null), settings.ini with a full-screen size (unless invalid), then
-    // the dialog, opened from a launcher at (100, 50).
-    void open(const QByteArray &dat, QSize size = {1024, 768}, int quality = 1)
-    {
-        QVERIFY(dat.isNull() || m_game->writeFile("resolution.dat", dat));
-        QVERIFY(!size.isValid()
-            || m_game->writeFile("settings.ini",
-                QString(
-                    "[Video]\nResolutionWidth=%1\nResolutionHeight=%2\nFullScreen=true\nQuickQuality=%3\n")
-                    .arg(size.width())
-                    .arg(size.height())
-                    .arg(quality)
-                    .toUtf8()));
-        m_before = m_game->readFile("settings.ini");
-        const QPoint launcher(100, 50);
-        m_dialog = std::make_unique<SettingsDialog>(
-            nullptr, m_game->path("settings.ini"), m_game->gameDir(), &launcher);
-        QCOMPARE(m_dialog->pos(), launcher + QPoint(260, 170));
-        m_dialog->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
-    }
     QAbstractButton *button(const QString &name) const
     {
-        return m_dialog->findChild<QAbstractButton *>(name);
+        return m_dialog->findChild<QAbstractButton *>(Names.value(name, name));
     }
     QListWidget *list() const { return m_dialog->findChild<QListWidget *>(); }
-    void click(const QString &name)
-    {
-        QVERIFY2(button(name)->isVisible() && button(name)->isEnabled(), qPrintable(name));
-        QTest::mouseClick(button(name), Qt::LeftButton, {}, QPoint(13, button(name)->height() / 2));
-    }
-    // A box or a button, or "row N" of the list.
-    void choose(const QString &name)
-    {
-        if (!name.startsWith("row "))
-            return click(name);
-        click("resolutionPushButton");
-        const QRect row = list()->visualItemRect(list()->item(name.mid(4).toInt()));
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row.center());
-        QVERIFY(list()->isHidden());
-    }
-    // The list's rows, the button's text and whether apply is on.
+    // "closed", or the rows and the button's text (the current marker as '+'), the checked
+    // quality and full-screen ids, whether the list is open, and whether apply is on.
     QString shown() const
     {
+        if (!m_dialog->isVisible())
+            return "closed";
         QStringList rows;
         for (int i = 0; i < list()->count(); ++i)
             rows << list()->item(i)->text();
-        return rows.join(", ") + " [" + button("resolutionPushButton")->text() + "] apply "
-            + (button("applyPushButton")->isEnabled() ? "on" : "off");
-    }
-    // settings.ini's values of the dialog, "-" for a missing one.
-    QString stored() const
-    {
-        QStringList values;
-        for (const char *key : {"ResolutionWidth", "ResolutionHeight", "FullScreen", "QuickQuality", "Fog"})
-            values << m_game->settingsValues().value("Video/" + QLatin1String(key), "-");
-        return values.join(' ');
+        const auto group
+            = [this](const char *name) { return m_dialog->findChild<QButtonGroup *>(name)->checkedId(); };
+        return QString("%1 [%2] q%3 f%4%5 %6")
+            .arg(rows.join(", "), button("list")->text().trimmed())
+            .arg(group("QualityGroup"))
+            .arg(group("FullScreenGroup"))
+            .arg(list()->isVisible() || list()->isEnabled() ? " open" : "",
+                button("apply")->isEnabled() ? "on" : "off")
+            .replace(" (目前)", "+");
     }
 
 private slots:
-    void init()
+    void visit_data()
     {
-        m_game = std::make_unique<LauncherFolder>();
-        QVERIFY(m_game->isInstalled());
-        m_boxes = std::make_unique<BoxAnswerer>();
-    }
-    void cleanup()
-    {
-        m_dialog.reset();
-        m_boxes.reset();
-        m_game.reset();
-    }
-
-    void resolutionList_data()
-    {
-        QTest::addColumn<QByteArray>("dat");
-        QTest::addColumn<QSize>("size"); // stored; invalid: no settings.ini
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("saved"); // empty: settings.ini not touched
-        const QString both = "1024 X 768, " + Marked + " [   " + Marked + "] apply off";
-        QTest::newRow("stored size marked") << resolutionDat(TwoSizes) << QSize(1280, 720) << both << "";
+        QTest::addColumn<Visit>("visit");
+        const QByteArray two = resolutionDat({{1024, 768}, {1280, 720}}), one = resolutionDat({{1024, 768}});
+        const QString both = "1024 X 768, 1280 X 720+ [1280 X 720+] q1 f1 off", done = "Information 確定: .*";
+        const QString warning = "Warning 確定: .*";
+        QTest::newRow("stored size marked")
+            << Visit {two, "1280 720 true 1", "", "", both, "1280 720 true 1 -", ""};
         QTest::newRow("size no entry has: last one saved")
-            << resolutionDat(TwoSizes) << QSize(1920, 1080) << both << "1280 720 true 1 -";
-        QTest::newRow("no settings.ini: built-in values")
-            << resolutionDat({{1280, 720}}) << QSize() << Marked + " [   " + Marked + "] apply off"
-            << "1280 720 false 1 -";
+            << Visit {two, "1920 1080 true 1", "", "", both, "1280 720 true 1 -", ""};
+        QTest::newRow("no settings.ini: built-in values") << Visit {resolutionDat({{1280, 720}}), "", "", "",
+            "1280 X 720+ [1280 X 720+] q1 f0 off", "1280 720 false 1 -", ""};
         QTest::newRow("duplicates all marked, the last is current")
-            << resolutionDat({{1280, 720}, {1024, 768}, {1280, 720}}) << QSize(1280, 720)
-            << Marked + ", 1024 X 768, " + Marked + " [   " + Marked + "] apply off"
-            << "";
+            << Visit {resolutionDat({{1280, 720}, {1024, 768}, {1280, 720}}), "1280 720 true 1", "", "",
+                   "1280 X 720+, 1024 X 768, 1280 X 720+ [1280 X 720+] q1 f1 off", "1280 720 true 1 -", ""};
         QTest::newRow("sizes not positive numbers never offered")
-            << resolutionDatFrom(R"([{"Width":"0","Height":"768"},{"Width":"1280","Height":"-720"},)"
-                                 R"({"Width":"","Height":"600"},{"Width":"1600","Height":"900"}])")
-            << QSize(1024, 768) << "1600 X 900" + Current + " [   1600 X 900" + Current + "] apply off"
-            << "1600 900 true 1 -";
-        QTest::newRow("empty list: the fallback entry")
-            << resolutionDatFrom("[]") << QSize(1024, 768)
-            << "1024 X 768" + Current + " [   1024 X 768" + Current + "] apply off"
-            << "";
-        // Choices cannot make it savable; even a direct apply writes and announces nothing.
-        QTest::newRow("no usable entry: nothing saved")
-            << resolutionDatFrom(R"([{"Width":"800"},{"Width":"x","Height":"600"}])") << QSize(1920, 1080)
-            << " [1024 X 768] apply off"
-            << "";
+            << Visit {resolutionDatFrom(R"([{"Width":"0","Height":"768"},{"Width":"1280","Height":"-720"},)"
+                                        R"({"Width":"","Height":"600"},{"Width":"1600","Height":"900"}])"),
+                   "1024 768 true 1", "", "", "1600 X 900+ [1600 X 900+] q1 f1 off", "1600 900 true 1 -", ""};
+        QTest::newRow("empty list: the fallback entry") << Visit {resolutionDatFrom("[]"), "1024 768 true 1",
+            "", "", "1024 X 768+ [1024 X 768+] q1 f1 off", "1024 768 true 1 -", ""};
+        QTest::newRow("no usable entry: nothing can be saved") << Visit {
+            resolutionDatFrom(R"([{"Width":"800"},{"Width":"x","Height":"600"}])"), "1920 1080 true 1", "",
+            "hight accept", " [1024 X 768] q2 f1 off", "1920 1080 true 1 -", ""};
+        QTest::newRow("reading fails: nothing saved") << Visit {nullptr, "1920 1080 true 1", "", "",
+            "1024 X 768 [1024 X 768] q1 f1 off", "1920 1080 true 1 -", warning};
+        QTest::newRow("not JSON: the fallback chosen deliberately")
+            << Visit {"\x89PNG", "1920 1080 true 1", "", "hight apply", "1024 X 768+ [1024 X 768+] q2 f1 off",
+                   "1024 768 true 2 -", warning + "\n" + done};
+        QTest::newRow("another quality, then the stored one")
+            << Visit {two, "1280 720 true 1", "", "hight middle", both, "1280 720 true 1 -", ""};
+        QTest::newRow("quality applied") << Visit {two, "1280 720 true 1", "", "hight apply",
+            "1024 X 768, 1280 X 720+ [1280 X 720+] q2 f1 off", "1280 720 true 2 -", done};
+        QTest::newRow("window mode applied") << Visit {two, "1280 720 true 1", "", "window apply",
+            "1024 X 768, 1280 X 720+ [1280 X 720+] q1 f0 off", "1280 720 false 1 -", done};
+        QTest::newRow("size applied") << Visit {two, "1280 720 true 1", "", "list row0 apply",
+            "1024 X 768+, 1280 X 720 [1024 X 768+] q1 f1 off", "1024 768 true 1 -", done};
+        // No box shows a stored level of 5: saving keeps it rather than writing -1.
+        QTest::newRow("stored quality without a box") << Visit {two, "1280 720 true 5", "", "window apply",
+            "1024 X 768, 1280 X 720+ [1280 X 720+] q-1 f0 off", "1280 720 false 5 -", done};
+        QTest::newRow("failed write") << Visit {one, "folder", "", "low apply",
+            "1024 X 768+ [1024 X 768+] q0 f1 on", "- - - - -", "Warning 確定: 畫面配置儲存失敗"};
+        QTest::newRow("list open") << Visit {two, "1280 720 true 1", "", "list",
+            "1024 X 768, 1280 X 720+ [1280 X 720+] q1 f1 open off", "1280 720 true 1 -", ""};
+        QTest::newRow("list closed by a press on the background, opened again")
+            << Visit {two, "1280 720 true 1", "", "list background list",
+                   "1024 X 768, 1280 X 720+ [1280 X 720+] q1 f1 open off", "1280 720 true 1 -", ""};
+        // The box takes the focus from the list, and still counts.
+        QTest::newRow("list closed by another box") << Visit {two, "1280 720 true 1", "", "list hight",
+            "1024 X 768, 1280 X 720+ [1280 X 720+] q2 f1 on", "1280 720 true 1 -", ""};
+        const QString redetected = "1024 X 768+, 1280 X 720 [1024 X 768+] q%1 f1 %2";
+        QTest::newRow("re-detection: other quality")
+            << Visit {one, "1024 768 true 1", "2 false", "redetect apply", redetected.arg(2).arg("off"),
+                   "1024 768 true 2 false", "Information 確定: .*【高】\n" + done};
+        QTest::newRow("re-detection: other fog") << Visit {one, "1024 768 true 1", "1 true", "redetect apply",
+            redetected.arg(1).arg("off"), "1024 768 true 1 true", "Information 確定: .*【中】\n" + done};
+        QTest::newRow("re-detection: same") << Visit {one, "1024 768 true 1", "1 false", "redetect",
+            redetected.arg(1).arg("off"), "1024 768 true 1 -", ".*【中】"};
+        QTest::newRow("re-detection: level without a box") << Visit {one, "1024 768 true 1", "7 false",
+            "redetect", redetected.arg(1).arg("off"), "1024 768 true 1 -", ".*【】"};
+        // A failed reading stops the re-detection: no recommendation, nothing saved.
+        QTest::newRow("re-detection fails")
+            << Visit {one, "1024 768 true 1", "fails", "redetect", "closed", "1024 768 true 1 -", warning};
     }
-    void resolutionList()
+    void visit()
     {
-        QFETCH(QByteArray, dat);
-        QFETCH(QSize, size);
-        QFETCH(QString, shown);
-        QFETCH(QString, saved);
-        open(dat, size);
+        QFETCH(Visit, visit);
+        LauncherFolder game;
+        QVERIFY(game.isInstalled());
+        QVERIFY(visit.dat.isNull() || game.writeFile("resolution.dat", visit.dat));
+        const QStringList settings = visit.settings.split(' ');
+        QVERIFY(settings.size() < 4
+            || game.writeFile("settings.ini",
+                QString("[Video]\nResolutionWidth=%1\nResolutionHeight=%2\nFullScreen=%3\nQuickQuality=%4\n")
+                    .arg(settings.at(0), settings.at(1), settings.at(2), settings.at(3))
+                    .toUtf8()));
+        // A folder where the file should be: no process, root included, can replace it.
+        QVERIFY(visit.settings != "folder" || game.writeFile("settings.ini/keep", "x"));
+        const QStringList recommended = visit.redetected.split(' ');
+        QVERIFY(recommended.size() < 2
+            || game.writeFile("next.dat",
+                resolutionDat(
+                    {{1024, 768}, {1280, 720}}, recommended.at(0).toInt(), recommended.at(1) == "true")));
+        QVERIFY(visit.redetected.isEmpty()
+            || game.writeScript("hardwaredetect.exe",
+                "cd \"$(dirname \"$0\")\" && rm resolution.dat; mv next.dat resolution.dat\n"));
+        BoxAnswerer boxes;
+        const QPoint launcher(100, 50);
+        m_dialog
+            = std::make_unique<SettingsDialog>(nullptr, game.path("settings.ini"), game.gameDir(), &launcher);
+        QCOMPARE(m_dialog->pos(), launcher + QPoint(260, 170));
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
         verifyPictures(m_dialog.get());
         verifySeeThrough(m_dialog.get());
-        QCOMPARE(this->shown(), shown);
         // One row height, whatever font draws the marker: the list's height counts with it.
         for (int i = 0; i < list()->count(); ++i)
             QCOMPARE(list()->sizeHintForRow(i), 20);
-        if (list()->count() == 0) {
-            click("hight");
-            m_dialog->accept();
-            QVERIFY(this->shown().endsWith("off"));
+
+        for (const QString &click : visit.clicks.split(' ', Qt::SkipEmptyParts)) {
+            QWidget *target = click.startsWith("row") ? list()->viewport()
+                : click == "background"               ? m_dialog->childAt(40, 420)
+                                                      : button(click);
+            QVERIFY2(click == "accept" || (target->isVisible() && target->isEnabled()), qPrintable(click));
+            if (click == "accept")
+                m_dialog->accept();
+            else if (click.startsWith("row"))
+                QTest::mouseClick(target, Qt::LeftButton, {},
+                    list()->visualItemRect(list()->item(click.mid(3).toInt())).center());
+            else
+                QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(13, target->height() / 2));
         }
-        QCOMPARE(m_boxes->count(), 0);
-        if (saved.isEmpty())
-            QCOMPARE(m_game->readFile("settings.ini"), m_before);
-        else
-            QCOMPARE(stored(), saved);
+        QCOMPARE(shown(), visit.shown);
+        QStringList values;
+        const QSettings stored(game.path("settings.ini"), QSettings::IniFormat);
+        for (const char *key : {"ResolutionWidth", "ResolutionHeight", "FullScreen", "QuickQuality", "Fog"})
+            values << stored.value("Video/" + QLatin1String(key), "-").toString();
+        QCOMPARE(values.join(' '), visit.saved);
+        VERIFY_MATCHES(visit.boxes, boxes.seen().join('\n'));
+        QVERIFY(recommended.size() < 2 || boxes.boxes().first().flags & Qt::WindowStaysOnTopHint);
     }
-
-    void apply_data()
-    {
-        QTest::addColumn<QString>("other"); // a box, or "row N" of the list
-        QTest::addColumn<QString>("original");
-        QTest::addColumn<int>("quality"); // stored
-        QTest::addColumn<QString>("saved"); // fog only after a re-detection
-        const QString fullScreen = "fullScreenEnabelCheckBox", window = "fullScreenDisabelCheckBox";
-        QTest::newRow("quality") << "hight"
-                                 << "middle" << 1 << "1280 720 true 2 -";
-        QTest::newRow("window mode") << window << fullScreen << 1 << "1280 720 false 1 -";
-        QTest::newRow("resolution") << "row 0"
-                                    << "row 1" << 1 << "1024 768 true 1 -";
-        // No box shows a stored level of 5: saving keeps it rather than writing -1.
-        QTest::newRow("stored quality without a box") << window << fullScreen << 5 << "1280 720 false 5 -";
-    }
-    void apply()
-    {
-        QFETCH(QString, other);
-        QFETCH(QString, original);
-        QFETCH(int, quality);
-        QFETCH(QString, saved);
-        open(resolutionDat(TwoSizes), {1280, 720}, quality);
-        QCOMPARE(
-            m_dialog->findChild<QButtonGroup *>("QualityGroup")->checkedId(), quality <= 2 ? quality : -1);
-        // Apply follows the choice: on for another one, off again for the stored one.
-        choose(other);
-        QVERIFY(shown().endsWith("on"));
-        choose(original);
-        QVERIFY(shown().endsWith("off"));
-        choose(other);
-        click("applyPushButton");
-        VERIFY_MATCHES("Information 確定: .*", m_boxes->seen().join('\n'));
-        QVERIFY(m_dialog->isVisible() && shown().endsWith("off"));
-        QCOMPARE(stored(), saved);
-        // The saved size is the one marked.
-        QVERIFY(shown().contains("[   " + saved.section(' ', 0, 1).replace(" ", " X ") + Current + "]"));
-    }
-
-    void listClosesWithoutChoice_data()
-    {
-        QTest::addColumn<QString>("box"); // clicked with the list open; none: a press on the background
-        QTest::newRow("press on the background") << QString();
-        // The box takes the focus from the list, and still counts.
-        QTest::newRow("click on another box") << "hight";
-    }
-    void listClosesWithoutChoice()
-    {
-        QFETCH(QString, box);
-        open(resolutionDat(TwoSizes), {1280, 720});
-        click("resolutionPushButton");
-        QVERIFY(list()->isVisible() && list()->isEnabled() && list()->hasFocus());
-        QVERIFY(!button("resolutionPushButton")->isEnabled());
-        if (box.isEmpty())
-            QTest::mouseClick(m_dialog->childAt(40, 420), Qt::LeftButton, {}, QPoint(40, 420));
-        else
-            click(box);
-        QVERIFY(list()->isHidden() && !list()->isEnabled() && m_dialog->isVisible());
-        QCOMPARE(shown(),
-            "1024 X 768, " + Marked + " [   " + Marked + "] apply " + (box.isEmpty() ? "off" : "on"));
-        // With the list closed the next press opens it again.
-        click("resolutionPushButton");
-        QVERIFY(list()->isVisible());
-    }
-
-    void redetection_data()
-    {
-        QTest::addColumn<int>("quality"); // recommended; settings.ini holds 1 without fog
-        QTest::addColumn<bool>("fog");
-        QTest::addColumn<QString>("word");
-        QTest::addColumn<QString>("saved"); // empty: nothing to apply
-        QTest::newRow("other quality") << 2 << false << "高"
-                                       << "1024 768 true 2 false";
-        QTest::newRow("other fog only") << 1 << true << "中"
-                                        << "1024 768 true 1 true";
-        QTest::newRow("same recommendation") << 1 << false << "中"
-                                             << "";
-        QTest::newRow("level without a box") << 7 << false << ""
-                                             << "";
-    }
-    void redetection()
-    {
-        QFETCH(int, quality);
-        QFETCH(bool, fog);
-        QFETCH(QString, word);
-        QFETCH(QString, saved);
-        // A tool that replaces resolution.dat with next.dat, as a re-detection would.
-        QVERIFY(m_game->writeFile("next.dat", resolutionDat(TwoSizes, quality, fog)));
-        QVERIFY(m_game->writeScript(
-            "hardwaredetect.exe", "cd \"$(dirname \"$0\")\" && cp next.dat resolution.dat\n"));
-        open(resolutionDat({{1024, 768}}));
-        click("reDetectionButton");
-        VERIFY_MATCHES("Information 確定: .*【" + word + "】", m_boxes->seen().join('\n'));
-        QVERIFY(m_boxes->boxes().first().flags & Qt::WindowStaysOnTopHint);
-        QCOMPARE(shown(),
-            "1024 X 768" + Current + ", 1280 X 720 [   1024 X 768" + Current + "] apply "
-                + (saved.isEmpty() ? "off" : "on"));
-        QVERIFY(button(quality == 2 ? "hight" : "middle")->isChecked());
-        if (saved.isEmpty())
-            return;
-        click("applyPushButton");
-        QCOMPARE(stored(), saved);
-        // The next save, without a re-detection, leaves the fog alone.
-        QVERIFY(m_game->writeFile("settings.ini", "[Video]\nQuickQuality=1\n"));
-        click("low");
-        click("applyPushButton");
-        QCOMPARE(stored(), "1024 768 true 0 -");
-    }
-
-    void resolutionReadingFails_data()
-    {
-        QTest::addColumn<QByteArray>("file"); // null: no resolution.dat
-        QTest::addColumn<QByteArray>("tool"); // empty: no tool
-        QTest::newRow("file and tool missing") << QByteArray() << QByteArray();
-        QTest::newRow("tool writes nothing") << QByteArray() << QByteArray("exit 0\n");
-        QTest::newRow("not JSON") << QByteArray("\x89PNG garbage") << QByteArray();
-    }
-    void resolutionReadingFails()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, tool);
-        QVERIFY(tool.isEmpty() || m_game->writeScript("hardwaredetect.exe", tool));
-        open(file, {1920, 1080}); // rejected while constructed, it still shows when the launcher asks
-        VERIFY_MATCHES("Warning 確定: .*", m_boxes->seen().join('\n'));
-        QCOMPARE(shown(), "1024 X 768 [   1024 X 768] apply off");
-        // Merely opening the dialog must not replace the player's 1920 x 1080.
-        QCOMPARE(m_game->readFile("settings.ini"), m_before);
-        // The fallback can still be chosen deliberately.
-        click("hight");
-        click("applyPushButton");
-        QCOMPARE(stored(), "1024 768 true 2 -");
-    }
-
-    // A failed reading during a re-detection stops it there: no recommendation, nothing saved.
-    void redetectionReadingFailsStops()
-    {
-        QVERIFY(m_game->writeScript("hardwaredetect.exe", "rm -f \"$(dirname \"$0\")/resolution.dat\"\n"));
-        open(resolutionDat({{1280, 720}}), {1280, 720});
-        click("reDetectionButton");
-        QTest::qWait(100);
-        QVERIFY(m_dialog->isHidden());
-        VERIFY_MATCHES("Warning 確定: .*", m_boxes->seen().join('\n'));
-        QCOMPARE(m_game->readFile("settings.ini"), m_before);
-    }
-
-    void unwritableSettingsAreReported()
-    {
-        // A folder where the file should be: no process, root included, can replace it.
-        QVERIFY(m_game->writeFile("settings.ini/keep", "x"));
-        open(resolutionDat({{1024, 768}}), QSize());
-        click("low");
-        click("applyPushButton");
-        QCOMPARE(m_boxes->seen(), QStringList {"Warning 確定: 畫面配置儲存失敗"});
-        QVERIFY(shown().endsWith("on")); // still unsaved: the player can try again
-    }
+    void cleanup() { m_dialog.reset(); }
 };
 
 QTEST_MAIN(TestSettingsDialog)

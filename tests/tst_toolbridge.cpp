@@ -20,42 +20,39 @@ private slots:
 
     void runTool_data()
     {
-        QTest::addColumn<QString>("tool"); // "recorder", "missing" or "not executable"
         QTest::addColumn<int>("operation"); // initSettings, initResolution, initAllSettings
-        QTest::addColumn<QByteArray>("seen"); // the recorder's arguments and folder, or else debug.log
-        QTest::newRow("initSettings") << "recorder" << 0 << QByteArray("generateIni\nLAUNCHER\n");
-        QTest::newRow("initResolution") << "recorder" << 1 << QByteArray("resolution\nLAUNCHER\n");
+        QTest::addColumn<QByteArray>("arguments");
+        QTest::addColumn<QByteArray>("error"); // logged when the tool cannot start
+        QTest::newRow("initSettings")
+            << 0 << QByteArray("generateIni\n") << QByteArray("Generate Game Settings");
+        QTest::newRow("initResolution")
+            << 1 << QByteArray("resolution\n") << QByteArray("Generate Resolution");
         QTest::newRow("initAllSettings")
-            << "recorder" << 2 << QByteArray("generateIni\nresolution\nLAUNCHER\n");
-        QTest::newRow("missing") << "missing" << 2 << QByteArray();
-        QTest::newRow("cannot start: initSettings")
-            << "not executable" << 0 << QByteArray("Debug: \"Generate Game Settings Error(-2)\"\n");
-        QTest::newRow("cannot start: initResolution")
-            << "not executable" << 1 << QByteArray("Debug: \"Generate Resolution Error(-2)\"\n");
-        QTest::newRow("cannot start: initAllSettings")
-            << "not executable" << 2 << QByteArray("Debug: \"Generate All Settings Error(-2)\"\n");
+            << 2 << QByteArray("generateIni\nresolution\n") << QByteArray("Generate All Settings");
     }
     void runTool()
     {
-        QFETCH(QString, tool);
         QFETCH(int, operation);
-        QFETCH(QByteArray, seen);
+        QFETCH(QByteArray, arguments);
+        QFETCH(QByteArray, error);
         GameFolder game;
-        // The recorder notes its arguments and working directory, then fails: the exit code is ignored.
-        if (tool == "recorder")
-            QVERIFY(game.writeScript(
-                "hardwaredetect.exe", "{ printf '%s\\n' \"$@\"; pwd -P; } > \"$0.txt\"\nexit 1\n"));
-        else if (tool == "not executable") // even root cannot start it
-            QVERIFY(game.writeFile("hardwaredetect.exe", "#!/bin/sh\nexit 0\n"));
         GameFolder::WorkingDirectory cwd(game);
-        resetLogFile();
         const QString path = game.path("hardwaredetect.exe");
-        const bool ran = operation == 0 ? LTools::initSettings(path)
-            : operation == 1            ? LTools::initResolution(path)
-                                        : LTools::initAllSettings(path);
-        QCOMPARE(ran, tool == "recorder");
-        QCOMPARE(game.readFile(ran ? "hardwaredetect.exe.txt" : "Launcher/debug.log"),
-            seen.replace("LAUNCHER", QFileInfo(game.launcherDir()).canonicalFilePath().toUtf8()));
+        const auto run = [&] {
+            resetLogFile();
+            return operation == 0 ? LTools::initSettings(path)
+                : operation == 1  ? LTools::initResolution(path)
+                                  : LTools::initAllSettings(path);
+        };
+        // It records its arguments and working directory, then fails: the exit code is ignored.
+        QVERIFY(game.writeScript(
+            "hardwaredetect.exe", "{ printf '%s\\n' \"$@\"; pwd -P; } > \"$0.txt\"\nexit 1\n"));
+        QVERIFY(run());
+        QCOMPARE(game.readFile("hardwaredetect.exe.txt"),
+            arguments + QFileInfo(game.launcherDir()).canonicalFilePath().toUtf8() + '\n');
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner)); // even root cannot start it now
+        QVERIFY(!run());
+        QCOMPARE(game.readFile("Launcher/debug.log"), "Debug: \"" + error + " Error(-2)\"\n");
     }
 
     void firstRun_data()
@@ -64,8 +61,7 @@ private slots:
         QTest::addColumn<int>("limitMs"); // 0: the default two minutes
         QTest::addColumn<QString>("word"); // the recommended quality; null: the failure warning
         QTest::addColumn<QByteArray>("logLine");
-        const QByteArray writeIni
-            = "printf '[Video]\\nResolutionWidth=1280\\n%s' \"$Q\" > \"$(dirname \"$0\")/settings.ini\"\n";
+        const QByteArray writeIni = "printf '[Video]\\nResolutionWidth=1280\\n%s' \"$Q\" > ../settings.ini\n";
         QTest::newRow("tool missing") << QByteArray() << 0 << QString() << QByteArray("Ini Create Error");
         QTest::newRow("writes nothing")
             << QByteArray("exit 1\n") << 0 << QString() << QByteArray("Ini File Not Found");
@@ -87,8 +83,7 @@ private slots:
         GameFolder game;
         QVERIFY(game.installLauncher());
         QVERIFY(script.isEmpty() || game.writeScript("hardwaredetect.exe", script));
-        if (limitMs)
-            LTools::setToolTimeLimit(limitMs);
+        LTools::setToolTimeLimit(limitMs ? limitMs : LTools::toolTimeLimit());
         GameFolder::WorkingDirectory cwd(game);
         resetLogFile();
         BoxAnswerer boxes;

@@ -1,17 +1,5 @@
 #include "LauncherFolder.h"
 
-#include <QSettings>
-
-QMap<QString, QString> LauncherFolder::settingsValues() const
-{
-    QSettings settings(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    QMap<QString, QString> values;
-    for (const QString &key : settings.allKeys())
-        values.insert(key, settings.value(key).toString());
-    return values;
-}
-
 QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality, bool fog)
 {
     return "{\"defualtQuilty\": " + QByteArray::number(quality) + ", \"defualtEnableFog\": "

@@ -15,8 +15,6 @@ public:
         , m_cwd(*this)
     { }
     bool isInstalled() const { return m_installed; }
-    // settings.ini in the game directory as "Group/Key" -> value, read as UTF-8.
-    QMap<QString, QString> settingsValues() const;
 
 private:
     bool m_installed;

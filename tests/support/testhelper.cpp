@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -20,27 +19,18 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-
-    if (self != QLatin1String("testhelper")) {
+    if (!QCoreApplication::applicationFilePath().endsWith(QLatin1String("/testhelper"))) {
         QFile record(QCoreApplication::applicationFilePath() + QStringLiteral(".args"));
-        if (!record.open(QIODevice::Append))
-            return 1;
-        for (const QString &arg : args.mid(1))
-            record.write(arg.toUtf8() + '\n');
-        record.write("--\n");
-        return 0;
+        const QStringList lines = args.mid(1) << QStringLiteral("--");
+        return record.open(QIODevice::Append) && record.write((lines.join('\n') + '\n').toUtf8()) > 0 ? 0 : 1;
     }
-
     const QString command = args.value(1);
     if (command == QLatin1String("hold-mutex")) {
         const NamedMutex::Handle handle = LTools::claimMutex(args.value(2)).handle;
-        if (!handle) {
-            std::printf("busy\n");
-            return 3;
-        }
-        std::printf("held\n");
+        std::printf(handle ? "held\n" : "busy\n");
         std::fflush(stdout);
+        if (!handle)
+            return 3;
         QThread::msleep(args.value(3, QStringLiteral("60000")).toULong());
         LTools::releaseMutex(handle);
         return 0;
@@ -50,8 +40,7 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         QElapsedTimer timer;
         timer.start();
-        const qint64 ms = args.value(3).toLongLong();
-        while (timer.elapsed() < ms) {
+        while (timer.elapsed() < args.value(3).toLongLong()) {
             LTools::mutexExists(args.value(2));
             LTools::waitForMutex(args.value(2), 0);
         }
