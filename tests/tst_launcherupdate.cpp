@@ -31,7 +31,7 @@ private slots:
         QTest::addColumn<QString>("bar"); // the states it passes through
         QTest::addColumn<int>("copied"); // files installed, from the last listed
         QTest::addColumn<QString>("boxes"); // icons and buttons
-        const QString done = "Information 確定", failed = "Warning 確定";
+        const QString done = "Information 確定", failed = "Warning 確定 on top";
         QTest::newRow("five files") << QByteArray() << "" << true << "1 / 5|2 / 5|3 / 5|4 / 5|100 of 100" << 5
                                     << done;
         QTest::newRow("missing list: nothing to do")

@@ -13,14 +13,6 @@
 class BoxAnswerer : public QObject
 {
 public:
-    struct Box
-    {
-        QMessageBox::Icon icon;
-        Qt::WindowFlags flags;
-        QString text;
-        QStringList buttons;
-    };
-
     explicit BoxAnswerer(const QString &buttonText = QStringLiteral("確定"))
         : m_buttonText(buttonText)
     {
@@ -28,21 +20,13 @@ public:
         m_timer.start(20);
     }
     void setButtonText(const QString &text) { m_buttonText = text; }
-    const QList<Box> &boxes() const { return m_boxes; }
-    int count() const { return m_boxes.size(); }
+    // The answered boxes as "<icon> <buttons>[ on top]: <text>", buttons joined by commas.
+    const QStringList &seen() const { return m_seen; }
+    int count() const { return m_seen.size(); }
     // Waits until at least n boxes were answered.
     bool waitFor(int n, int timeoutMs = 5000) const
     {
-        return QTest::qWaitFor([&] { return m_boxes.size() >= n; }, timeoutMs);
-    }
-    // The answered boxes as "<icon> <buttons>: <text>", buttons joined by commas.
-    QStringList seen() const
-    {
-        QStringList seen;
-        for (const Box &box : m_boxes)
-            seen << QLatin1String(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box.icon))
-                    + QLatin1Char(' ') + box.buttons.join(QLatin1Char(',')) + QLatin1String(": ") + box.text;
-        return seen;
+        return QTest::qWaitFor([&] { return m_seen.size() >= n; }, timeoutMs);
     }
 
 private:
@@ -51,22 +35,25 @@ private:
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible() || box->property("answeredByTest").toBool())
             return;
-        Box seen {box->icon(), box->windowFlags(), box->text(), {}};
+        QStringList buttons;
         QAbstractButton *target = nullptr;
         for (QAbstractButton *button : box->buttons()) {
-            seen.buttons.append(button->text());
+            buttons << button->text();
             if (button->text() == m_buttonText)
                 target = button;
         }
         if (!target)
             return;
         box->setProperty("answeredByTest", true);
-        m_boxes.append(seen);
+        const bool onTop = box->windowFlags() & Qt::WindowStaysOnTopHint;
+        m_seen << QLatin1String(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon()))
+                + QLatin1Char(' ') + buttons.join(QLatin1Char(','))
+                + QLatin1String(onTop ? " on top: " : ": ") + box->text();
         target->click();
     }
 
     QString m_buttonText;
-    QList<Box> m_boxes;
+    QStringList m_seen;
     QTimer m_timer;
 };
 

@@ -22,16 +22,17 @@ void verifyPictures(const QWidget *window)
         QHash<QString, QSize> declared;
         for (auto rules = rule.globalMatch(widget->styleSheet()); rules.hasNext();) {
             const QRegularExpressionMatch match = rules.next();
-            const QString part = match.captured(1).section(QStringLiteral("::"), 1).section(':', 0, 0);
+            const QString part
+                = match.captured(1).section(QStringLiteral("::"), 1).section(':', 0, 0).trimmed();
             QSize &drawn = declared.insert(part, declared.value(part, widget->size())).value();
             for (auto it = length.globalMatch(match.captured(2)); it.hasNext();) {
                 const QRegularExpressionMatch size = it.next();
                 (size.captured(1) == QLatin1String("width") ? drawn.rwidth() : drawn.rheight())
                     = size.captured(2).toInt();
             }
+            // Read from the working directory, as the windows read them.
             for (auto it = url.globalMatch(match.captured(2)); it.hasNext();) {
-                QImageReader picture(
-                    it.next().captured(1)); // from the working directory, as the windows read it
+                QImageReader picture(it.next().captured(1));
                 QVERIFY2(picture.format() == "png" && picture.size() == drawn,
                     qPrintable(widget->objectName() + QLatin1String(": ") + picture.fileName()));
             }
