@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <functional>
 
-// The detection tool bridge and the first-run configuration, with scripted tools that
+// The first-run configuration through the detection tool bridge, with scripted tools that
 // misbehave in the ways a real one can.
 class TestToolBridge : public QObject
 {
@@ -20,36 +20,14 @@ private slots:
     void initTestCase() { qInstallMessageHandler(logMessageHandler); }
     void cleanup() { LTools::setToolTimeLimit(2 * 60 * 1000); }
 
-    void runTool()
-    {
-        GameFolder game;
-        GameFolder::WorkingDirectory cwd(game);
-        const QString path = game.path("hardwaredetect.exe");
-        const std::function<bool(QString)> operations[] {
-            LTools::initSettings, LTools::initResolution, LTools::initAllSettings};
-        const QByteArray arguments[] {"generateIni\n", "resolution\n", "generateIni\nresolution\n"};
-        const QByteArray errors[] {"Game Settings", "Resolution", "All Settings"};
-        for (int i = 0; i < 3; ++i) {
-            // It records its arguments and working directory, then fails: the exit code is ignored.
-            QVERIFY(game.writeScript(
-                "hardwaredetect.exe", "{ printf '%s\\n' \"$@\"; pwd -P; } > \"$0.txt\"\nexit 1\n"));
-            QVERIFY(operations[i](path));
-            QCOMPARE(game.readFile("hardwaredetect.exe.txt"),
-                arguments[i] + QFileInfo(game.launcherDir()).canonicalFilePath().toUtf8() + '\n');
-            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner)); // even root cannot start it now
-            resetLogFile();
-            QVERIFY(!operations[i](path));
-            QCOMPARE(
-                game.readFile("Launcher/debug.log"), "Debug: \"Generate " + errors[i] + " Error(-2)\"\n");
-        }
-    }
-
     void firstRun_data()
     {
         QTest::addColumn<QByteArray>("script"); // empty: no tool at all
         QTest::addColumn<int>("limitMs"); // 0: the default two minutes
         QTest::addColumn<QString>("word"); // the recommended quality; null: the failure warning
-        const QByteArray writeIni = "printf '[Video]\\nResolutionWidth=1280\\n%s' \"$Q\" > ../settings.ini\n";
+        // From the launcher's folder, the working directory it inherits.
+        const QByteArray writeIni
+            = "printf '%s\\n' \"$@\" > ../args.txt\nprintf '[Video]\\n%s' \"$Q\" > ../settings.ini\n";
         QTest::newRow("tool missing") << QByteArray() << 0 << QString();
         QTest::newRow("writes nothing") << QByteArray("exit 1\n") << 0 << QString();
         QTest::newRow("hangs past the limit, ended") << QByteArray("exec sleep 600\n") << 1000 << QString();

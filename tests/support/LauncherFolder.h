@@ -23,7 +23,18 @@ private:
 
 // resolution.dat as the detection tool writes it (its key spellings included), around the
 // given outputResolution value or one listing the sizes.
-QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false);
-QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false);
+inline QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false)
+{
+    return "{\"defualtQuilty\": " + QByteArray::number(quality) + ", \"defualtEnableFog\": "
+        + (fog ? "true" : "false") + ", \"outputResolution\": " + outputResolution + '}';
+}
+inline QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false)
+{
+    QByteArrayList entries;
+    for (const QSize &size : sizes)
+        entries << "{\"Width\":\"" + QByteArray::number(size.width()) + "\",\"Height\":\""
+                + QByteArray::number(size.height()) + "\"}";
+    return resolutionDatFrom('[' + entries.join(',') + ']', quality, fog);
+}
 
 #endif
