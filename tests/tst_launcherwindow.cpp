@@ -23,26 +23,19 @@ public:
     static inline QList<QUrl> asked;
 };
 
+QWebFrame *frame(const Launcher &window)
+{
+    return window.findChild<QWebView *>()->page()->mainFrame();
+}
+
 // The launcher window in process: its pictures, its site configuration, the web page and its
 // links, and dragging.
 class TestLauncherWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<LauncherFolder> m_game;
-    std::unique_ptr<Launcher> m_window;
     BoxAnswerer m_boxes; // the update check's failure box, should one come up
     QList<QUrl> m_opened; // by the desktop
-
-    // Writes launcher.ini (unless null) and shows the window.
-    void openWindow(const QByteArray &launcherIni)
-    {
-        QVERIFY(launcherIni.isNull() || m_game->writeFile("Launcher/launcher.ini", launcherIni));
-        m_window = std::make_unique<Launcher>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    }
-    QWebFrame *frame() const { return m_window->findChild<QWebView *>()->page()->mainFrame(); }
 
 public slots:
     void open(const QUrl &url) { m_opened << url; }
@@ -53,28 +46,17 @@ private slots:
         for (const char *scheme : {"http", "https", "mailto", "file", "zarkcmd"})
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
-    void init()
-    {
-        m_game = std::make_unique<LauncherFolder>();
-        QVERIFY(m_game->isInstalled());
-    }
-    void cleanup()
-    {
-        m_window.reset();
-        QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
-        RequestRecorder::asked.clear();
-        m_opened.clear();
-        m_game.reset();
-    }
 
     void form()
     {
-        QVERIFY(m_game->writeFile("Launcher/launcher.ini", "[launcher]\nsite=about:blank\n"));
-        m_window = std::make_unique<Launcher>();
-        verifyPictures(m_window.get());
-        verifySeeThrough(m_window.get());
-        QCOMPARE(frame()->scrollBarPolicy(Qt::Horizontal), Qt::ScrollBarAlwaysOff);
-        QCOMPARE(frame()->scrollBarPolicy(Qt::Vertical), Qt::ScrollBarAlwaysOff);
+        LauncherFolder game;
+        QVERIFY(
+            game.isInstalled() && game.writeFile("Launcher/launcher.ini", "[launcher]\nsite=about:blank\n"));
+        Launcher window;
+        verifyPictures(&window);
+        verifySeeThrough(&window);
+        QCOMPARE(frame(window)->scrollBarPolicy(Qt::Horizontal), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(frame(window)->scrollBarPolicy(Qt::Vertical), Qt::ScrollBarAlwaysOff);
     }
 
     void launcherIni_data()
@@ -92,20 +74,25 @@ private slots:
         QFETCH(bool, configured);
         FaultServer server;
         QVERIFY(server.listen());
-        QVERIFY(m_game->writeFile(
+        LauncherFolder game;
+        QVERIFY(game.writeFile(
             "網站/首頁,新.html", "<html><head><meta charset='utf-8'><title>首頁</title></head>"));
+        ini.replace("PAGE", QUrl::fromLocalFile(game.path("網站/首頁,新.html")).toString().toUtf8());
+        QVERIFY(ini.isNull()
+            || game.writeFile(
+                "Launcher/launcher.ini", ini.replace("LIST", server.url("/版本,新/").toUtf8())));
+        RequestRecorder::asked.clear();
         QNetworkProxyFactory::setApplicationProxyFactory(new RequestRecorder);
-        openWindow(
-            ini.replace("PAGE", QUrl::fromLocalFile(m_game->path("網站/首頁,新.html")).toString().toUtf8())
-                .replace("LIST", server.url("/版本,新/").toUtf8()));
+        Launcher window;
         // One page load only: a second one aborts the first, whose queued failure then hits a
         // finished reply and Qt logs an internal problem.
         const QUrl home("https://www.zark-game.com/");
-        QCOMPARE(RequestRecorder::asked.count(home), configured ? 0 : 1);
-        QTRY_COMPARE(frame()->requestedUrl() == home, !configured);
-        QTRY_VERIFY(!configured || frame()->title() == "首頁");
+        QTRY_COMPARE(frame(window)->requestedUrl() == home, !configured);
+        QTRY_VERIFY(!configured || frame(window)->title() == "首頁");
         QTRY_COMPARE(
             server.requestCount(QUrl("/版本,新/VersionList.xml").path(QUrl::FullyEncoded)), int(configured));
+        QCOMPARE(RequestRecorder::asked.count(home), configured ? 0 : 1);
+        QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
     }
 
     void links_data()
@@ -125,19 +112,24 @@ private slots:
     {
         QFETCH(QByteArray, link);
         QFETCH(QUrl, opened);
-        QVERIFY(m_game->writeFile("site/index.html",
+        LauncherFolder game;
+        QVERIFY(game.writeFile("site/index.html",
             "<html><head><title>site</title></head><body><a id='link' " + link
                 + ">link</a><p><a id='after' href='http://after.example.com/'>after</a></body></html>"));
-        const QUrl page = QUrl::fromLocalFile(m_game->path("site/index.html"));
-        openWindow("[launcher]\nsite=" + page.toEncoded() + "\n");
-        QTRY_COMPARE(frame()->title(), "site");
+        const QUrl page = QUrl::fromLocalFile(game.path("site/index.html"));
+        QVERIFY(game.writeFile("Launcher/launcher.ini", "[launcher]\nsite=" + page.toEncoded() + "\n"));
+        Launcher window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(frame(window)->title(), "site");
+        m_opened.clear();
         for (const char *id : {"#link", "#after"})
-            QTest::mouseClick(m_window->findChild<QWebView *>(), Qt::LeftButton, {},
-                frame()->findFirstElement(id).geometry().center());
+            QTest::mouseClick(window.findChild<QWebView *>(), Qt::LeftButton, {},
+                frame(window)->findFirstElement(id).geometry().center());
         // A refused link leaves no trace: the one clicked next is the only one seen.
         const QList<QUrl> all {opened, QUrl("http://after.example.com/")};
         QTRY_COMPARE(m_opened, all.mid(opened.isEmpty() ? 1 : 0));
-        QCOMPARE(frame()->url(), page);
+        QCOMPARE(frame(window)->url(), page);
     }
 
     // Dragged by the left button on its uncovered parts, the grabbed point staying under the
@@ -156,24 +148,28 @@ private slots:
     {
         QFETCH(QPoint, at);
         QFETCH(int, button);
-        openWindow("[launcher]\nsite=about:blank\n");
+        LauncherFolder game;
+        QVERIFY(game.writeFile("Launcher/launcher.ini", "[launcher]\nsite=about:blank\n"));
+        Launcher window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         // As the window system delivers it: to the widget under `at` (or holding the grab),
         // passed on to the parents while ignored.
         const auto send = [&](QEvent::Type type, QPoint global, int changed, int held) {
-            QWidget *target = m_window->childAt(at) ? m_window->childAt(at) : m_window.get();
-            QMouseEvent event(type, target->mapFromGlobal(global), m_window->mapFromGlobal(global), global,
+            QWidget *target = window.childAt(at) ? window.childAt(at) : &window;
+            QMouseEvent event(type, target->mapFromGlobal(global), window.mapFromGlobal(global), global,
                 Qt::MouseButton(changed), Qt::MouseButtons(held), {});
             QApplication::sendEvent(target, &event);
         };
-        const QPoint start = m_window->pos(), grabbed = m_window->mapToGlobal(at), step(120, -60);
+        const QPoint start = window.pos(), grabbed = window.mapToGlobal(at), step(120, -60);
         send(QEvent::MouseButtonPress, grabbed, button, button);
         send(QEvent::MouseMove, grabbed + step, 0, button);
-        QCOMPARE(m_window->pos(), button == 1 && at == QPoint(40, 20) ? start + step : start);
+        QCOMPARE(window.pos(), button == 1 && at == QPoint(40, 20) ? start + step : start);
         send(QEvent::MouseButtonRelease, grabbed + step, 2, button & 1); // the right one, the left still held
-        const QPoint settled = m_window->pos();
+        const QPoint settled = window.pos();
         at = QPoint(-50, -50); // no child there: the window itself receives the move
         send(QEvent::MouseMove, grabbed + QPoint(300, 40), 0, 1);
-        QCOMPARE(m_window->pos(), settled);
+        QCOMPARE(window.pos(), settled);
     }
 };
 

@@ -1,8 +1,8 @@
 #include "BoxAnswerer.h"
 #include "FaultServer.h"
 #include "FormChecks.h"
-#include "GameFolder.h"
 #include "Launcher.h"
+#include "LauncherFolder.h"
 #include "TestFiles.h"
 #include "UpdateSite.h"
 #include "Util.h"
@@ -32,7 +32,7 @@ QString prompt(const QString &size)
 
 struct Phase
 {
-    QString game, launcher; // what the sites' lists do
+    QString game, launcher; // what the sites' lists do; see serve
     QStringList answers; // the buttons pressed, one box each
     QString boxes; // pattern for the boxes' descriptions, one a line
     QString settle; // a path whose request marks the phase; empty: none follows
@@ -49,70 +49,7 @@ class TestUpdateFlow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<FaultServer> m_server;
-    std::unique_ptr<GameFolder> m_game;
-    std::unique_ptr<GameFolder::WorkingDirectory> m_cwd;
-    std::unique_ptr<BoxAnswerer> m_boxes;
-    std::unique_ptr<Launcher> m_window;
-
-    // /<site>/VersionList.xml and the update it offers ("offers", "offers files"), none ("none",
-    // "current"), a manual one (2.5), or a failure ("stalls", an HTTP status).
-    void serve(const QString &site, const QString &what, const QList<GameFile> &files)
-    {
-        const Range offer {"1.0", "1.1", "v1.1"}, manual {"9.0", "2.5", "none"}, none {"9.0", "1.0", "none"};
-        const QString list = "/" + site + "/VersionList.xml";
-        m_server->serve(list,
-            versionList({what.startsWith("offers") || what == "current" ? offer
-                    : what == "manual"                                  ? manual
-                                                                        : none}));
-        serveUpdate(*m_server, "/" + site + "/v1.1", files);
-        if (what == "stalls")
-            m_server->serve(list, Answer::stallBeforeHeaders());
-        else if (what.toInt())
-            m_server->serve(list, Answer::withStatus(what.toInt()));
-    }
-    QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(name); }
-    QString state() const
-    {
-        QString state = m_window->findChild<QLabel *>("gameVersionLabel")->text().right(4)
-            + QString(" update %1, start %2")
-                  .arg(button("updatePushButton")->isEnabled() ? "on" : "off",
-                      button("startButton")->isEnabled() ? "on" : "off");
-        for (const char *name : {"progressBar", "total_ProgressBar"}) {
-            const auto *bar = m_window->findChild<QProgressBar *>(name);
-            state += QString("; %1-%2 =%3 ").arg(bar->minimum()).arg(bar->maximum()).arg(bar->value())
-                + (bar->isTextVisible() ? '"' + bar->format() + '"' : QString("hidden"));
-        }
-        return state;
-    }
-
 private slots:
-    // A server per test: the window's engines live on after it, and their retries must find
-    // nothing to talk to rather than the next test's answers.
-    void init()
-    {
-        m_server = std::make_unique<FaultServer>();
-        QVERIFY(m_server->listen());
-        m_boxes = std::make_unique<BoxAnswerer>();
-        m_game = std::make_unique<GameFolder>();
-        QVERIFY(m_game->installLauncher());
-        QVERIFY(m_game->writeFile("Launcher/launcher.ini",
-            "[launcher]\nlist=" + m_server->url("/launcher/").toUtf8()
-                + "\nsite=about:blank\n[game]\nlist=" + m_server->url("/game/").toUtf8() + "\n"));
-        QVERIFY(m_game->writeFile("Launcher/Launcher.exe", "the running launcher"));
-        QVERIFY(m_game->writeFile("settings.ini", "[Settings]\nVersion=1.0\n"));
-        m_cwd = std::make_unique<GameFolder::WorkingDirectory>(*m_game);
-    }
-    void cleanup()
-    {
-        m_window.reset();
-        m_server.reset();
-        QTest::qWait(50); // the engines' transfers end on the closed connections
-        m_boxes.reset();
-        m_cwd.reset();
-        m_game.reset();
-    }
-
     void phases_data()
     {
         QTest::addColumn<Phase>("phase");
@@ -159,59 +96,96 @@ private slots:
     void phases()
     {
         QFETCH(Phase, phase);
-        const QList<GameFile> files {{"Data", "a.pak", patterned(phase.file == "1023" ? 1023 : 300000, 1)}};
-        QVERIFY(phase.game != "current" || m_game->writeFile("Data/a.pak", files.first().content));
-        serve("game", phase.game, files);
+        FaultServer server;
+        QVERIFY(server.listen());
+        LauncherFolder game;
+        QVERIFY(game.isInstalled());
+        QVERIFY(game.writeFile("Launcher/launcher.ini",
+            "[launcher]\nlist=" + server.url("/launcher/").toUtf8()
+                + "\nsite=about:blank\n[game]\nlist=" + server.url("/game/").toUtf8() + "\n"));
+        QVERIFY(game.writeFile("Launcher/Launcher.exe", "the running launcher"));
+        QVERIFY(game.writeFile("settings.ini", "[Settings]\nVersion=1.0\n"));
+        // /<site>/VersionList.xml and the update it offers ("offers", "offers files"), none
+        // ("none", "current"), a manual one (2.5), or a failure ("stalls", an HTTP status).
+        const auto serve = [&](const QString &site, const QString &what, const GameFile &file) {
+            const Range offer {"1.0", "1.1", "v1.1"}, manual {"9.0", "2.5", "none"},
+                none {"9.0", "1.0", "none"};
+            const QString list = "/" + site + "/VersionList.xml";
+            server.serve(list,
+                versionList({what.startsWith("offers") || what == "current" ? offer
+                        : what == "manual"                                  ? manual
+                                                                            : none}));
+            serveUpdate(server, "/" + site + "/v1.1", {file});
+            if (what == "stalls" || what.toInt())
+                server.serve(
+                    list, what.toInt() ? Answer::withStatus(what.toInt()) : Answer::stallBeforeHeaders());
+        };
+        const GameFile file {"Data", "a.pak", patterned(phase.file == "1023" ? 1023 : 300000, 1)};
+        QVERIFY(phase.game != "current" || game.writeFile("Data/a.pak", file.content));
+        serve("game", phase.game, file);
         serve("launcher", phase.launcher,
-            {phase.launcher == "offers" ? GameFile {"", "Launcher.exe", "new launcher"}
-                                        : GameFile {"images", "a.png", patterned(900)}});
-        QVERIFY(
-            phase.file != "blocked" || m_game->writeFile("Launcher/newLauncher.exe/in the way", "a folder"));
+            phase.launcher == "offers" ? GameFile {"", "Launcher.exe", "new launcher"}
+                                       : GameFile {"images", "a.png", patterned(900)});
+        QVERIFY(phase.file != "blocked" || game.writeFile("Launcher/newLauncher.exe/in the way", "a folder"));
         // Qt reports progress at most every 150 ms: the bytes come in steps, then stop.
-        Answer stalling = Answer::trickle(files.first().content, 25 * 1024, 200);
+        Answer stalling = Answer::trickle(file.content, 25 * 1024, 200);
         stalling.fault = Answer::Fault::StallAfter;
         stalling.cut = 100 * 1024;
         if (phase.file == "stalls" || phase.file == "503")
-            m_server->serve(FilePath, phase.file == "503" ? Answer::withStatus(503) : stalling);
-
-        // The window ends the application's event loop to hand over: it must be this test's own.
-        // Else the loop ends once the boxes are answered and the phase's last request has had
-        // time for its answer, or after 30 s.
+            server.serve(FilePath, phase.file == "503" ? Answer::withStatus(503) : stalling);
         QProcess zark;
         if (phase.file == "game running")
             zark.start(builtFile("ZARK.exe"), QStringList());
         QTRY_COMPARE(LTools::mutexExists(MutexName::Game), phase.file == "game running");
+
+        BoxAnswerer boxes;
+        Launcher window;
+        const auto state = [&] {
+            const auto on = [&](const char *name) {
+                return window.findChild<QPushButton *>(name)->isEnabled() ? "on" : "off";
+            };
+            QString state = window.findChild<QLabel *>("gameVersionLabel")->text().right(4)
+                + QString(" update %1, start %2").arg(on("updatePushButton"), on("startButton"));
+            for (const char *name : {"progressBar", "total_ProgressBar"}) {
+                const auto *bar = window.findChild<QProgressBar *>(name);
+                state += QString("; %1-%2 =%3 ").arg(bar->minimum()).arg(bar->maximum()).arg(bar->value())
+                    + (bar->isTextVisible() ? '"' + bar->format() + '"' : QString("hidden"));
+            }
+            return state;
+        };
+        // The window ends the application's event loop to hand over: it must be this test's own.
+        // Else the loop ends once the boxes are answered and the phase's last request has had
+        // time for its answer, or after 30 s.
         QElapsedTimer elapsed, settled;
         elapsed.start();
+        settled.start();
         QString confirmed; // the state right after the first box closed
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
-            m_boxes->setButtonText(phase.answers.value(m_boxes->count()));
+            boxes.setButtonText(phase.answers.value(boxes.count()));
             // Once the box's own loop has ended and the window went on.
-            if (m_boxes->count() == 1 && confirmed.isNull()) {
+            if (boxes.count() == 1 && confirmed.isNull()) {
                 confirmed = "";
                 QTimer::singleShot(0, this, [&] { confirmed = state(); });
             }
-            if (m_boxes->count() < phase.answers.size()
-                || !(phase.settle.isEmpty() || m_server->requestCount(phase.settle)))
+            if (boxes.count() < phase.answers.size()
+                || !(phase.settle.isEmpty() || server.requestCount(phase.settle)))
                 settled.start();
             if (settled.hasExpired(500) || elapsed.hasExpired(30000))
                 QApplication::exit(settled.hasExpired(500) ? 0 : -1);
         });
         watch.start(20);
-        settled.start();
-        m_window = std::make_unique<Launcher>();
-        m_window->show(); // as qMain does
+        window.show(); // as qMain does
         QCOMPARE(QApplication::exec(), phase.exit);
-        VERIFY_MATCHES(phase.boxes, m_boxes->seen().join('\n'));
+        VERIFY_MATCHES(phase.boxes, boxes.seen().join('\n'));
         // A prompt confirmed turns the update button off at once, or a click would start a second run.
         QVERIFY2(phase.answers.value(0) != "確定" || confirmed.contains("update off"), qPrintable(confirmed));
-        QCOMPARE(m_server->requestCount(LauncherList) > 0,
-            phase.settle == LauncherList || phase.launcher != "none");
+        QCOMPARE(
+            server.requestCount(LauncherList) > 0, phase.settle == LauncherList || phase.launcher != "none");
         VERIFY_MATCHES(phase.state, state());
         // Written as plain text: QVariant's comparison would let a number pass.
-        QCOMPARE(m_game->readFile("settings.ini").contains("Version=1.1\n"), phase.state.startsWith(Updated));
-        QCOMPARE(m_game->readFile("Launcher/newLauncher.exe"),
+        QCOMPARE(game.readFile("settings.ini").contains("Version=1.1\n"), phase.state.startsWith(Updated));
+        QCOMPARE(game.readFile("Launcher/newLauncher.exe"),
             !phase.exit                      ? ""
                 : phase.launcher == "offers" ? "new launcher"
                                              : "the running launcher");
