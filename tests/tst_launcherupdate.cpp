@@ -25,33 +25,24 @@ class TestLauncherUpdate : public QObject
 private slots:
     void copyRun_data()
     {
-        QTest::addColumn<QByteArray>("list"); // null: from the downloads; "missing": none
-        QTest::addColumn<QString>("blocker"); // a file in the way of an install
+        QTest::addColumn<QByteArray>("list"); // null: from the downloads; "missing": none; "blocked":
+        // from the downloads, with a file in the way of the second install
         QTest::addColumn<bool>("exe"); // Launcher.exe there to restart
-        QTest::addColumn<QString>("bar"); // the states it passes through
-        QTest::addColumn<int>("copied"); // files installed, from the last listed
-        QTest::addColumn<QString>("boxes"); // icons and buttons
-        const QString done = "Information 確定", failed = "Warning 確定 on top";
-        QTest::newRow("five files") << QByteArray() << "" << true << "1 / 5|2 / 5|3 / 5|4 / 5|100 of 100" << 5
-                                    << done;
-        QTest::newRow("missing list: nothing to do")
-            << QByteArray("missing") << "" << true << "100 of 100" << 0 << done;
+        QTest::addColumn<QString>("seen"); // the bar's states, then the boxes' icons and buttons
+        const QString done = "|Information 確定", failed = "|Warning 確定 on top";
+        QTest::newRow("five files") << QByteArray() << true << "1 / 5|2 / 5|3 / 5|4 / 5|100 of 100" + done;
         QTest::newRow("Launcher.exe cannot start")
-            << QByteArray("missing") << "" << false << "100 of 100" << 0 << done + "|" + failed;
-        QTest::newRow("second file blocked")
-            << QByteArray() << "Launcher/data/deep/b.bin/keep" << true << "1 / 5|0 of 100" << 1 << failed;
+            << QByteArray("missing") << false << "100 of 100" + done + failed;
+        QTest::newRow("second file blocked") << QByteArray("blocked") << true << "1 / 5|0 of 100" + failed;
         // A list that is there but cannot be read must not pass for "nothing to install".
-        QTest::newRow("broken list") << QByteArray("<UpdateList><File Name=\"a\"") << "" << true << "0 of 100"
-                                     << 0 << failed;
+        QTest::newRow("broken list") << QByteArray("<UpdateList><File Name=\"a\"") << true
+                                     << "0 of 100" + failed;
     }
     void copyRun()
     {
         QFETCH(QByteArray, list);
-        QFETCH(QString, blocker);
         QFETCH(bool, exe);
-        QFETCH(QString, bar);
-        QFETCH(int, copied);
-        QFETCH(QString, boxes);
+        QFETCH(QString, seen);
         LauncherFolder game;
         QVERIFY(game.isInstalled());
         // A stand-in Launcher.exe that notes where and with how many arguments it was started.
@@ -60,11 +51,12 @@ private slots:
                     : QFile::remove(game.path("Launcher/Launcher.exe")));
         for (const GameFile &file : FiveFiles)
             QVERIFY(game.writeFile("Update/Launcher/" + file.localPath(), file.content));
-        if (list != "missing")
-            QVERIFY(game.writeFile("Update/Launcher/UpdateList.xml",
-                list.isNull() ? UpdateTest::updateList(FiveFiles, UpdateTest::ServedFrom::MirroredFolders)
-                              : list));
-        QVERIFY(blocker.isEmpty() || game.writeFile(blocker, "in the way"));
+        const QByteArray downloaded
+            = UpdateTest::updateList(FiveFiles, UpdateTest::ServedFrom::MirroredFolders);
+        QVERIFY(list == "missing"
+            || game.writeFile(
+                "Update/Launcher/UpdateList.xml", list.isNull() || list == "blocked" ? downloaded : list));
+        QVERIFY(list != "blocked" || game.writeFile("Launcher/data/deep/b.bin/keep", "in the way"));
 
         // Start-up may still be waiting for the old launcher here, with its refusal box open.
         BoxAnswerer answerer;
@@ -74,16 +66,16 @@ private slots:
         const auto before = snapshot(game.gameDir());
         QTest::qWait(300);
         QCOMPARE(snapshot(game.gameDir()), before);
-        auto *progress = window.findChild<QProgressBar *>();
-        QStringList seen;
-        int ticks = 0;
         // The bar's states, then the window ends the loop: the last one is seen afterwards.
+        auto *bar = window.findChild<QProgressBar *>();
+        QStringList states;
+        int ticks = 0;
         const auto record = [&] {
-            const QString state = progress->isTextVisible()
-                ? progress->text()
-                : QString("%1 of %2").arg(progress->value()).arg(progress->maximum());
-            if (state != "0%" && seen.value(seen.size() - 1) != state)
-                seen << state;
+            const QString state = bar->isTextVisible()
+                ? bar->text()
+                : QString("%1 of %2").arg(bar->value()).arg(bar->maximum());
+            if (state != "0%" && states.value(states.size() - 1) != state)
+                states << state;
             if (++ticks > 7500) // about 15 s
                 QApplication::exit(-1);
         };
@@ -93,11 +85,11 @@ private slots:
         window.show();
         QCOMPARE(QApplication::exec(), 0);
         record();
-        QCOMPARE(seen.join('|'), bar);
-        QStringList shown;
         for (const QString &box : answerer.seen())
-            shown << box.section(':', 0, 0);
-        QCOMPARE(shown.join('|'), boxes);
+            states << box.section(':', 0, 0);
+        QCOMPARE(states.join('|'), seen);
+        // Each step of the bar is a file copied; the completion is the last one.
+        const int copied = seen.count(" / 5") + (list.isNull() ? 1 : 0);
         for (int i = 0; i < FiveFiles.size(); ++i) {
             const bool installed = i >= FiveFiles.size() - copied;
             QCOMPARE(game.readFile("Launcher/" + FiveFiles.at(i).localPath()) == FiveFiles.at(i).content,
@@ -105,7 +97,7 @@ private slots:
             QCOMPARE(game.exists("Update/Launcher/" + FiveFiles.at(i).localPath()), !installed);
         }
         // Launcher.exe restarted without arguments, in this process's working directory.
-        const bool restarts = exe && boxes.startsWith("Information");
+        const bool restarts = exe && seen.endsWith("|Information 確定");
         QTRY_COMPARE(game.readFile("Launcher/Launcher.exe.ran"),
             restarts ? game.launcherDir().toUtf8() + "\n0\n" : "");
         QTest::qWait(300);

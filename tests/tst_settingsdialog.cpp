@@ -17,7 +17,7 @@ struct Visit
     QString settings; // "width height fullScreen quality" in settings.ini; "none"; "folder"
     QString clicks; // names below, "rowN" of the list, "accept" the default action, "redetectQ[ fog]"
     // to re-detect with a tool recommending quality Q (fog), or "redetect fails" with one failing
-    QString shown; // see shown()
+    QString shown; // see the end of visit()
     QString saved; // settings.ini's values and fog, "-" for a missing one; empty: as they were
     QString boxes; // pattern for the boxes' descriptions, one a line
 };
@@ -33,33 +33,6 @@ class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SettingsDialog> m_dialog;
-
-    QAbstractButton *button(const QString &name) const
-    {
-        return m_dialog->findChild<QAbstractButton *>(Names.value(name, name));
-    }
-    QListWidget *list() const { return m_dialog->findChild<QListWidget *>(); }
-    // "closed", or the rows and the button's text (the current marker as '+'), the checked
-    // quality and full-screen ids, whether the list is open, and whether apply is on.
-    QString shown() const
-    {
-        if (!m_dialog->isVisible())
-            return "closed";
-        QStringList rows;
-        for (int i = 0; i < list()->count(); ++i)
-            rows << list()->item(i)->text();
-        const auto group
-            = [this](const char *name) { return m_dialog->findChild<QButtonGroup *>(name)->checkedId(); };
-        return QString("%1 [%2] q%3 f%4%5 %6")
-            .arg(rows.join(", "), button("list")->text().trimmed())
-            .arg(group("QualityGroup"))
-            .arg(group("FullScreenGroup"))
-            .arg(list()->isVisible() || list()->isEnabled() ? " open" : "",
-                button("apply")->isEnabled() ? "on" : "off")
-            .replace(" (目前)", "+");
-    }
-
 private slots:
     void visit_data()
     {
@@ -73,9 +46,6 @@ private slots:
             << Visit {two, "1920 1080 true 1", "", both + "off", "1280 720 true 1 -"};
         QTest::newRow("no settings.ini: built-in values") << Visit {resolutionDat({{1280, 720}}), "none", "",
             "1280 X 720+ [1280 X 720+] q1 f0 off", "1280 720 false 1 -"};
-        QTest::newRow("duplicates all marked, the last is current")
-            << Visit {resolutionDat({{1280, 720}, {1024, 768}, {1280, 720}}), stored, "",
-                   "1280 X 720+, 1024 X 768, 1280 X 720+ [1280 X 720+] q1 f1 off"};
         QTest::newRow("sizes not positive numbers never offered")
             << Visit {resolutionDatFrom(R"([{"Width":"0","Height":"768"},{"Width":"1280","Height":"-720"},)"
                                         R"({"Width":"","Height":"600"},{"Width":"1600","Height":"900"}])"),
@@ -124,26 +94,27 @@ private slots:
         LauncherFolder game;
         QVERIFY(game.isInstalled());
         QVERIFY(visit.dat.isNull() || game.writeFile("resolution.dat", visit.dat));
-        const QStringList settings = visit.settings.split(' ');
-        QVERIFY(settings.size() < 4
-            || game.writeFile("settings.ini",
-                QString("[Video]\nResolutionWidth=%1\nResolutionHeight=%2\nFullScreen=%3\nQuickQuality=%4\n")
-                    .arg(settings.at(0), settings.at(1), settings.at(2), settings.at(3))
-                    .toUtf8()));
+        const char *keys[] = {"ResolutionWidth", "ResolutionHeight", "FullScreen", "QuickQuality", "Fog"};
+        for (int i = 0; i < 4 && visit.settings.count(' ') == 3; ++i)
+            QSettings(game.path("settings.ini"), QSettings::IniFormat)
+                .setValue("Video/" + QLatin1String(keys[i]), visit.settings.section(' ', i, i));
         // A folder where the file should be: no process, root included, can replace it.
         QVERIFY(visit.settings != "folder" || game.writeFile("settings.ini/keep", "x"));
         BoxAnswerer boxes;
         const QPoint launcher(100, 50);
-        m_dialog
-            = std::make_unique<SettingsDialog>(nullptr, game.path("settings.ini"), game.gameDir(), &launcher);
-        QCOMPARE(m_dialog->pos(), launcher + QPoint(260, 170));
-        m_dialog->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
-        verifyPictures(m_dialog.get());
-        verifySeeThrough(m_dialog.get());
+        SettingsDialog dialog(nullptr, game.path("settings.ini"), game.gameDir(), &launcher);
+        QCOMPARE(dialog.pos(), launcher + QPoint(260, 170));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        verifyPictures(&dialog);
+        verifySeeThrough(&dialog);
+        const auto button = [&](const QString &name) {
+            return dialog.findChild<QAbstractButton *>(Names.value(name, name));
+        };
+        auto *list = dialog.findChild<QListWidget *>();
         // One row height, whatever font draws the marker: the list's height counts with it.
-        for (int i = 0; i < list()->count(); ++i)
-            QCOMPARE(list()->sizeHintForRow(i), 20);
+        for (int i = 0; i < list->count(); ++i)
+            QCOMPARE(list->sizeHintForRow(i), 20);
 
         for (QString click : visit.clicks.split(' ', Qt::SkipEmptyParts)) {
             if (click.startsWith("redetect") && click != "redetect") {
@@ -156,27 +127,40 @@ private slots:
                     "resolution.dat\n"));
                 click = "redetect";
             }
-            QWidget *target = click.startsWith("row") ? list()->viewport()
-                : click == "background"               ? m_dialog->childAt(40, 420)
+            QWidget *target = click.startsWith("row") ? list->viewport()
+                : click == "background"               ? dialog.childAt(40, 420)
                                                       : button(click);
             QVERIFY2(click == "accept" || (target->isVisible() && target->isEnabled()), qPrintable(click));
             if (click == "accept")
-                m_dialog->accept();
+                dialog.accept();
             else if (click.startsWith("row"))
                 QTest::mouseClick(target, Qt::LeftButton, {},
-                    list()->visualItemRect(list()->item(click.mid(3).toInt())).center());
+                    list->visualItemRect(list->item(click.mid(3).toInt())).center());
             else
                 QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(13, target->height() / 2));
         }
-        QCOMPARE(shown(), visit.shown);
+        // "closed", or the rows and the button's text (the current marker as '+'), the checked
+        // quality and full-screen ids, whether the list is open, and whether apply is on.
+        QStringList rows;
+        for (int i = 0; i < list->count(); ++i)
+            rows << list->item(i)->text();
+        const auto group
+            = [&](const char *name) { return dialog.findChild<QButtonGroup *>(name)->checkedId(); };
+        const QString shown = QString("%1 [%2] q%3 f%4%5 %6")
+                                  .arg(rows.join(", "), button("list")->text().trimmed())
+                                  .arg(group("QualityGroup"))
+                                  .arg(group("FullScreenGroup"))
+                                  .arg(list->isVisible() || list->isEnabled() ? " open" : "",
+                                      button("apply")->isEnabled() ? "on" : "off")
+                                  .replace(" (目前)", "+");
+        QCOMPARE(dialog.isVisible() ? shown : "closed", visit.shown);
         QStringList values;
         const QSettings stored(game.path("settings.ini"), QSettings::IniFormat);
-        for (const char *key : {"ResolutionWidth", "ResolutionHeight", "FullScreen", "QuickQuality", "Fog"})
+        for (const char *key : keys)
             values << stored.value("Video/" + QLatin1String(key), "-").toString();
         QCOMPARE(values.join(' '), visit.saved.isEmpty() ? visit.settings + " -" : visit.saved);
         VERIFY_MATCHES(visit.boxes, boxes.seen().join('\n'));
     }
-    void cleanup() { m_dialog.reset(); }
 };
 
 QTEST_MAIN(TestSettingsDialog)

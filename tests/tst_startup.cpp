@@ -23,7 +23,6 @@ private slots:
         QTest::newRow("update running: start waits, refused") << update << 0 << 5000 << "top 更新中";
         QTest::newRow("update ends within the wait") << "briefly " + update << 0 << 0 << "";
         QTest::newRow("second launcher") << launcher << 1 << 0 << "top 已開啟";
-        QTest::newRow("first launcher") << "" << 1 << 0 << "";
         QTest::newRow("second update") << update << 2 << 0 << "top 更新中";
         QTest::newRow("update while the launcher runs") << launcher << 3 << 10000 << "top " + stillOpen;
         QTest::newRow("second wait: box not on top") << launcher << 4 << 10000 << "below " + stillOpen;

@@ -32,7 +32,6 @@ private slots:
         QTest::newRow("writes nothing") << QByteArray("exit 1\n") << 0 << QString();
         QTest::newRow("hangs past the limit, ended") << QByteArray("exec sleep 600\n") << 1000 << QString();
         QTest::newRow("quality missing means high") << "Q=''\n" + writeIni << 0 << "高";
-        QTest::newRow("quality 0") << "Q='QuickQuality=0\n'\n" + writeIni << 0 << "低";
         QTest::newRow("quality 1, then crashes") << "Q='QuickQuality=1\n'\n" + writeIni + "kill -SEGV $$\n"
                                                  << 0 << "中";
         QTest::newRow("quality 7 has no word") << "Q='QuickQuality=7\n'\n" + writeIni << 0 << "";

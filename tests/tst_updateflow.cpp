@@ -60,7 +60,6 @@ private slots:
         QTest::newRow("checking the game") << Phase {"stalls", "none", {}, "", GameList,
             "1.00 update off, start on; 0-100 =0 \"檢查更新檔案\\.{6}\"; 0-100 =0 hidden"};
         QTest::newRow("game update offered") << Phase {"offers", "none", no, gamePrompt, "", Offered};
-        QTest::newRow("checking the launcher") << Phase {"none", "stalls", {}, "", LauncherList, Idle};
         QTest::newRow("launcher update offered")
             << Phase {"none", "offers", no, prompt("12.00 Bytes"), LauncherList, Offered};
         // An up-to-date game records the range's version and goes on to the launcher's check.

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaEnum>
-#include <QTest>
 #include <QTimer>
 
 // Answers modal message boxes in process, as a player would: while it lives, every box that
@@ -23,11 +22,6 @@ public:
     // The answered boxes as "<icon> <buttons>[ on top]: <text>", buttons joined by commas.
     const QStringList &seen() const { return m_seen; }
     int count() const { return m_seen.size(); }
-    // Waits until at least n boxes were answered.
-    bool waitFor(int n, int timeoutMs = 5000) const
-    {
-        return QTest::qWaitFor([&] { return m_seen.size() >= n; }, timeoutMs);
-    }
 
 private:
     void poll()

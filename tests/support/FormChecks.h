@@ -11,7 +11,7 @@
 // sub-control's rules declare. A label without text must show a picture. Widgets the window
 // never shows are skipped.
 void verifyPictures(const QWidget *window);
-// A frameless window whose background is see-through in every palette group.
+// A frameless window whose background is see-through.
 void verifySeeThrough(const QWidget *window);
 
 // All of text matches the regular expression ('.' takes line feeds too).

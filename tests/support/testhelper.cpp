@@ -51,6 +51,5 @@ int main(int argc, char *argv[])
         qInstallMessageHandler(logMessageHandler);
         qFatal("%s", args.value(2).toUtf8().constData());
     }
-    std::fprintf(stderr, "testhelper: unknown command\n");
-    return 2;
+    return 2; // an unknown command
 }
