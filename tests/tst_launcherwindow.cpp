@@ -50,15 +50,15 @@ private slots:
     void launcherIni_data()
     {
         QTest::addColumn<QByteArray>("ini"); // null: none; LIST and PAGE stand for the test's addresses
-        QTest::addColumn<bool>("configured"); // or else the publisher's home page and no list
         // QSettings reads a value with a comma as a list.
-        QTest::newRow("UTF-8, commas") << QByteArray("[game]\nlist=LIST\n[launcher]\nsite=PAGE\n") << true;
-        QTest::newRow("file missing") << QByteArray() << false;
+        QTest::newRow("UTF-8, commas") << QByteArray("[game]\nlist=LIST\n[launcher]\nsite=PAGE\n");
+        // The publisher's home page and no list.
+        QTest::newRow("file missing") << QByteArray();
     }
     void launcherIni()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(bool, configured);
+        const bool configured = !ini.isNull();
         FaultServer server;
         QVERIFY(server.listen());
         LauncherFolder game;
@@ -71,8 +71,7 @@ private slots:
         RequestRecorder::asked.clear();
         QNetworkProxyFactory::setApplicationProxyFactory(new RequestRecorder);
         Launcher window;
-        verifyPictures(&window);
-        verifySeeThrough(&window);
+        verifyForm(&window);
         QCOMPARE(frame(window)->scrollBarPolicy(Qt::Horizontal), Qt::ScrollBarAlwaysOff);
         QCOMPARE(frame(window)->scrollBarPolicy(Qt::Vertical), Qt::ScrollBarAlwaysOff);
         // One page load only: a second one aborts the first, whose queued failure then hits a
@@ -81,31 +80,29 @@ private slots:
         QTRY_COMPARE(frame(window)->requestedUrl() == home, !configured);
         QTRY_VERIFY(!configured || frame(window)->title() == "首頁");
         QTRY_COMPARE(
-            server.requestCount(QUrl("/版本,新/VersionList.xml").path(QUrl::FullyEncoded)), int(configured));
+            server.requestCount(QUrl("/版本,新/VersionList.xml").path(QUrl::FullyEncoded)) > 0, configured);
         QCOMPARE(RequestRecorder::asked.count(home), configured ? 0 : 1);
         QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
     }
 
     void links_data()
     {
-        QTest::addColumn<QByteArray>("link"); // its attributes
+        QTest::addColumn<QString>("link"); // its attributes
         QTest::addColumn<QUrl>("opened"); // empty: must not be opened
-        QTest::newRow("http") << QByteArray("href='http://a.example.com/a?b=1'")
-                              << QUrl("http://a.example.com/a?b=1");
-        QTest::newRow("https, new window") << QByteArray("target='_blank' href='https://a.example.com/x'")
-                                           << QUrl("https://a.example.com/x");
-        QTest::newRow("mailto") << QByteArray("href='mailto:gm@example.com'")
-                                << QUrl("mailto:gm@example.com");
-        QTest::newRow("file") << QByteArray("href='file:///bin/sh'") << QUrl();
-        QTest::newRow("custom scheme") << QByteArray("href='zarkcmd://run/calc'") << QUrl();
+        QTest::newRow("http") << "href='http://a.example/a?b=1'" << QUrl("http://a.example/a?b=1");
+        QTest::newRow("https, new window")
+            << "target='_blank' href='https://a.example/x'" << QUrl("https://a.example/x");
+        QTest::newRow("mailto") << "href='mailto:gm@a.example'" << QUrl("mailto:gm@a.example");
+        QTest::newRow("file") << "href='file:///bin/sh'" << QUrl();
+        QTest::newRow("custom scheme") << "href='zarkcmd://run/calc'" << QUrl();
     }
     void links()
     {
-        QFETCH(QByteArray, link);
+        QFETCH(QString, link);
         QFETCH(QUrl, opened);
         LauncherFolder game;
         QVERIFY(game.writeFile("site/index.html",
-            "<html><head><title>site</title></head><body><a id='link' " + link
+            "<html><head><title>site</title></head><body><a id='link' " + link.toUtf8()
                 + ">link</a><p><a id='after' href='http://after.example.com/'>after</a></body></html>"));
         const QUrl page = QUrl::fromLocalFile(game.path("site/index.html"));
         QVERIFY(game.writeFile("Launcher/launcher.ini", "[launcher]\nsite=" + page.toEncoded() + "\n"));

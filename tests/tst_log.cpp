@@ -1,3 +1,4 @@
+#include "GameFolder.h"
 #include "LogFile.h"
 #include "ProcessHelpers.h"
 #include "TestFiles.h"
@@ -13,16 +14,14 @@ class TestLog : public QObject
 private slots:
     void lines()
     {
-        QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath("debug.log"), "left over from the previous start\r\n"));
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
+        GameFolder folder;
+        GameFolder::WorkingDirectory cwd(folder);
+        QVERIFY(writeFile("debug.log", "left over from the previous start\r\n"));
         resetLogFile();
         for (const QtMsgType type : {QtDebugMsg, QtWarningMsg, QtCriticalMsg, QtInfoMsg})
             logMessageHandler(type, QMessageLogContext(), "遊戲 100% %1");
         logMessageHandler(QtDebugMsg, QMessageLogContext(), "two\nlines");
-        QDir::setCurrent(previous);
-        QCOMPARE(readFile(dir.filePath("debug.log")),
+        QCOMPARE(readFile("debug.log"),
             "Debug: 遊戲 100% %1\nWarning: 遊戲 100% %1\nCritical: 遊戲 100% %1\n\nDebug: two\nlines\n");
     }
     void fatalLineWrittenBeforeAbort()

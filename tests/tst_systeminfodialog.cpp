@@ -30,7 +30,7 @@ private slots:
         SystemInfoDialog dialog(nullptr, folder.path());
         BoxAnswerer boxes;
         dialog.show();
-        verifyPictures(&dialog);
+        verifyForm(&dialog);
         auto *save = dialog.findChild<QPushButton *>("saveButton");
         auto *text = dialog.findChild<QTextBrowser *>();
         QTest::mouseClick(save, Qt::LeftButton); // the waiting text cannot be saved

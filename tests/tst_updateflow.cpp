@@ -103,7 +103,6 @@ private slots:
             "[launcher]\nlist=" + server.url("/launcher/").toUtf8()
                 + "\nsite=about:blank\n[game]\nlist=" + server.url("/game/").toUtf8() + "\n"));
         QVERIFY(game.writeFile("Launcher/Launcher.exe", "the running launcher"));
-        QVERIFY(game.writeFile("settings.ini", "[Settings]\nVersion=1.0\n"));
         // /<site>/VersionList.xml and the update it offers ("offers", "offers files"), none
         // ("none", "current"), a manual one (2.5), or a failure ("stalls", an HTTP status).
         const auto serve = [&](const QString &site, const QString &what, const GameFile &file) {
@@ -137,7 +136,7 @@ private slots:
             zark.start(builtFile("ZARK.exe"), QStringList());
         QTRY_COMPARE(LTools::mutexExists(MutexName::Game), phase.file == "game running");
 
-        BoxAnswerer boxes;
+        BoxAnswerer boxes(phase.answers.value(0));
         Launcher window;
         const auto state = [&] {
             const auto on = [&](const char *name) {

@@ -4,8 +4,11 @@
 #include <QLabel>
 #include <QRegularExpression>
 
-void verifyPictures(const QWidget *window)
+void verifyForm(const QWidget *window)
 {
+    const bool frameless = window->windowFlags() & Qt::FramelessWindowHint;
+    QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground), frameless);
+    QCOMPARE(window->palette().color(QPalette::Window).alpha(), frameless ? 0 : 255);
     static const QRegularExpression rule(QStringLiteral("([^{}]*)\\{([^}]*)\\}"));
     static const QRegularExpression length(QStringLiteral("(width|height)\\s*:\\s*(\\d+)px"));
     static const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
@@ -38,13 +41,6 @@ void verifyPictures(const QWidget *window)
             }
         }
     }
-}
-
-void verifySeeThrough(const QWidget *window)
-{
-    QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
-    QCOMPARE(window->palette().color(QPalette::Window).alpha(), 0);
 }
 
 bool matches(const QString &pattern, const QString &text)
