@@ -8,7 +8,7 @@
 #include <QProgressBar>
 #include <QtTest>
 
-using UpdateTest::GameFile;
+using namespace UpdateTest;
 
 // Five launcher files: a new picture, a changed catalogue and three files in sub-folders,
 // copied from the last listed to the first.
@@ -51,8 +51,7 @@ private slots:
                     : QFile::remove(game.path("Launcher/Launcher.exe")));
         for (const GameFile &file : FiveFiles)
             QVERIFY(game.writeFile("Update/Launcher/" + file.localPath(), file.content));
-        const QByteArray downloaded
-            = UpdateTest::updateList(FiveFiles, UpdateTest::ServedFrom::MirroredFolders);
+        const QByteArray downloaded = updateList(FiveFiles, ServedFrom::MirroredFolders);
         QVERIFY(list == "missing"
             || game.writeFile(
                 "Update/Launcher/UpdateList.xml", list.isNull() || list == "blocked" ? downloaded : list));

@@ -71,6 +71,8 @@ private slots:
         QTest::newRow("failed launcher check") << Phase {"none", "404", yes, failed, LauncherList, Idle};
         QTest::newRow("manual update notice") << Phase {
             "manual", "none", no, "Information 前往,取消: \\D*2\\.5(?![\\d.]).*", LauncherList, Idle};
+        QTest::newRow("update started") << Phase {"offers", "none", yes, gamePrompt, FilePath,
+            "1.00 update off, start off; 0-100 =0 hidden; 0-100 =0 \"更新中\"", "silent"};
         QTest::newRow("updating") << Phase {"offers", "none", yes, gamePrompt, FilePath,
             "1.00 update off, start off; " + updating + "\"; " + updating + " \\(0/1\\)\"", "stalls"};
         // A refusal for a running game (ZARK_Game held) leaves the offer open.
@@ -129,8 +131,10 @@ private slots:
         Answer stalling = Answer::trickle(file.content, 25 * 1024, 200);
         stalling.fault = Answer::Fault::StallAfter;
         stalling.cut = 100 * 1024;
-        if (phase.file == "stalls" || phase.file == "503")
-            server.serve(FilePath, phase.file == "503" ? Answer::withStatus(503) : stalling);
+        const QMap<QString, Answer> answers {
+            {"stalls", stalling}, {"503", Answer::withStatus(503)}, {"silent", Answer::stallBeforeHeaders()}};
+        if (answers.contains(phase.file))
+            server.serve(FilePath, answers.value(phase.file));
         QProcess zark;
         if (phase.file == "game running")
             zark.start(builtFile("ZARK.exe"), QStringList());

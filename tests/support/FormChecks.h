@@ -1,7 +1,6 @@
 #ifndef FORMCHECKS_H
 #define FORMCHECKS_H
 
-#include <QString>
 #include <QTest>
 
 // Checks shared by the in-process window tests; they fail the running test.
