@@ -15,8 +15,8 @@ struct Visit
 {
     QByteArray dat; // resolution.dat; null: none
     QString settings; // "width height fullScreen quality" in settings.ini; "none"; "folder"
-    QString clicks; // names below, "rowN" of the list, "accept" the default action, "redetectQ[ fog]"
-    // to re-detect with a tool recommending quality Q (fog), or "redetect fails" with one failing
+    QString clicks; // names below, "rowN" of the list, "accept" the default action, "redetectQ" or
+    // "redetectQfog" to re-detect with a tool recommending quality Q (and fog), "redetectfails"
     QString shown; // see the end of visit()
     QString saved; // settings.ini's values and fog, "-" for a missing one; empty: as they were
     QString boxes; // pattern for the boxes' descriptions, one a line

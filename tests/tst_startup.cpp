@@ -17,7 +17,7 @@ private slots:
         QTest::addColumn<QString>("held"); // by a child for a minute, or a second after "briefly "
         QTest::addColumn<int>("guard"); // in the order of guards() below
         QTest::addColumn<int>("waitsMs"); // at least
-        QTest::addColumn<QString>("box"); // "<on top or not> <refusal after the title>"; empty: passes
+        QTest::addColumn<QString>("box"); // "top" or "below" (not on top), then the refusal; empty: none
         const QString update = MutexName::LauncherUpdate, launcher = MutexName::Launcher;
         const QString stillOpen = "已開啟,請確認是否正常關閉後,再執行更新";
         QTest::newRow("update running: start waits, refused") << update << 0 << 5000 << "top 更新中";
