@@ -240,9 +240,11 @@ void TestDownloader::saveFailureNotRetried_data()
     QTest::addColumn<QByteArray>("body");
     const QString name = QStringLiteral("a.pak");
     QTest::newRow("folder under a file") << QStringLiteral("blocker/data") << name << patterned(300 * 1024);
-    QTest::newRow("folder under a file, empty body") << QStringLiteral("blocker/data") << name << QByteArray();
+    QTest::newRow("folder under a file, empty body")
+        << QStringLiteral("blocker/data") << name << QByteArray();
     QTest::newRow("non-empty folder at the target") << QStringLiteral("Game") << name << patterned(1000);
-    QTest::newRow("name too long") << QStringLiteral("Game") << QString(300, QLatin1Char('n')) << patterned(1000);
+    QTest::newRow("name too long") << QStringLiteral("Game") << QString(300, QLatin1Char('n'))
+                                   << patterned(1000);
 }
 
 void TestDownloader::saveFailureNotRetried()
@@ -256,7 +258,8 @@ void TestDownloader::saveFailureNotRetried()
     const QStringList before = filesBelow(dir->path());
 
     server.serve(QStringLiteral("/a.pak"), body);
-    downloader->download(server.url(QStringLiteral("/a.pak")), dir->filePath(saveDir), name, true, md5Hex(body));
+    downloader->download(
+        server.url(QStringLiteral("/a.pak")), dir->filePath(saveDir), name, true, md5Hex(body));
     QVERIFY(watch->waitForOutcome());
     QCOMPARE(watch->outcome(), Failed);
     QCOMPARE(server.requestCount(QStringLiteral("/a.pak")), 1);

@@ -2,72 +2,49 @@
 
 #include <QImageReader>
 #include <QLabel>
-#include <QMetaEnum>
-#include <QProgressBar>
 #include <QRegularExpression>
-#include <QTest>
 
-QStringList imageUrls(const QString &styleSheet)
+void verifyForm(const QWidget *window)
 {
+    const bool frameless = window->windowFlags() & Qt::FramelessWindowHint;
+    QCOMPARE(window->testAttribute(Qt::WA_TranslucentBackground), frameless);
+    QCOMPARE(window->palette().color(QPalette::Window).alpha(), frameless ? 0 : 255);
+    static const QRegularExpression rule(QStringLiteral("([^{}]*)\\{([^}]*)\\}"));
+    static const QRegularExpression length(QStringLiteral("(width|height)\\s*:\\s*(\\d+)px"));
     static const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
-    QStringList urls;
-    for (auto it = url.globalMatch(styleSheet); it.hasNext();)
-        urls << it.next().captured(1);
-    return urls;
-}
-
-QSize pngSize(const QString &path)
-{
-    QImageReader reader(path);
-    return reader.format() == "png" ? reader.size() : QSize();
-}
-
-QStringList childStack(const QWidget *parent)
-{
-    QStringList names;
-    for (const QObject *child : parent->children()) {
-        if (child->isWidgetType())
-            names << child->objectName();
+    QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    widgets.prepend(const_cast<QWidget *>(window));
+    for (const QWidget *widget : qAsConst(widgets)) {
+        const auto *label = qobject_cast<const QLabel *>(widget);
+        if (!widget->isVisibleTo(window) && widget != window)
+            continue;
+        if (label && label->text().isEmpty())
+            QVERIFY2(
+                label->pixmap(Qt::ReturnByValue).size() == label->size(), qPrintable(label->objectName()));
+        // A sub-control ("QCheckBox::indicator") is drawn at the size its rules declare.
+        QHash<QString, QSize> declared;
+        for (auto rules = rule.globalMatch(widget->styleSheet()); rules.hasNext();) {
+            const QRegularExpressionMatch match = rules.next();
+            const QString part
+                = match.captured(1).section(QStringLiteral("::"), 1).section(':', 0, 0).trimmed();
+            QSize &drawn = declared.insert(part, declared.value(part, widget->size())).value();
+            for (auto it = length.globalMatch(match.captured(2)); it.hasNext();) {
+                const QRegularExpressionMatch size = it.next();
+                (size.captured(1) == QLatin1String("width") ? drawn.rwidth() : drawn.rheight())
+                    = size.captured(2).toInt();
+            }
+            // Read from the working directory, as the windows read them.
+            for (auto it = url.globalMatch(match.captured(2)); it.hasNext();) {
+                QImageReader picture(it.next().captured(1));
+                QVERIFY2(picture.format() == "png" && picture.size() == drawn,
+                    qPrintable(widget->objectName() + QLatin1String(": ") + picture.fileName()));
+            }
+        }
     }
-    return names;
 }
 
-void verifySeeThrough(const QWidget *window)
+bool matches(const QString &pattern, const QString &text)
 {
-    QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        QCOMPARE(window->palette().color(group, QPalette::Window).alpha(), 0);
-}
-
-void verifyFramedBar(const QProgressBar *bar, const QString &chunk, const QLabel *frame, const QLabel *bottom)
-{
-    QVERIFY(bar && frame && bottom);
-    QCOMPARE(imageUrls(bar->styleSheet()), QStringList {chunk});
-    QVERIFY(bar->styleSheet().contains(QLatin1String("background-color: rgba(0,0,0,0);")));
-    QCOMPARE(pngSize(chunk), bar->size());
-    QCOMPARE(bar->font().family(), QStringLiteral("Arial"));
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        for (auto role : {QPalette::Button, QPalette::Base, QPalette::Window})
-            QCOMPARE(bar->palette().color(group, role), QColor(0, 0, 0, 0));
-        QCOMPARE(bar->palette().color(group, QPalette::Text),
-            group == QPalette::Disabled ? QColor(120, 120, 120) : QColor(255, 255, 255));
-    }
-    QCOMPARE(bottom->geometry(), bar->geometry());
-    QCOMPARE(frame->geometry(), bar->geometry().adjusted(-20, -10, 18, 21));
-    const QImage frameImage = frame->pixmap(Qt::ReturnByValue).toImage();
-    QCOMPARE(qAlpha(frameImage.pixel(bar->geometry().center() - frame->geometry().topLeft())), 0);
-    QVERIFY(qAlpha(frameImage.pixel(2, frameImage.height() / 2)) > 0);
-}
-
-QStringList seenBoxes(const BoxAnswerer &boxes)
-{
-    const QMetaEnum icons = QMetaEnum::fromType<QMessageBox::Icon>();
-    QStringList seen;
-    for (const BoxAnswerer::Box &box : boxes.boxes()) {
-        seen << QStringLiteral("%1 %2: %3 [%4]")
-                    .arg(QLatin1String(icons.valueToKey(box.icon)), box.title, box.text,
-                        box.buttons.join(QLatin1Char(',')));
-    }
-    return seen;
+    const QRegularExpression::PatternOptions dotAll = QRegularExpression::DotMatchesEverythingOption;
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern), dotAll).match(text).hasMatch();
 }

@@ -3,8 +3,6 @@
 
 #include "GameFolder.h"
 
-#include <QList>
-#include <QMap>
 #include <QSize>
 
 // A game folder with the built launcher installed (program, catalogue, pictures) and the
@@ -12,19 +10,31 @@
 class LauncherFolder : public GameFolder
 {
 public:
-    LauncherFolder();
+    LauncherFolder()
+        : m_installed(installLauncher())
+        , m_cwd(*this)
+    { }
     bool isInstalled() const { return m_installed; }
-    // settings.ini in the game directory as "Group/Key" -> value, read as UTF-8.
-    QMap<QString, QString> settingsValues() const;
 
 private:
     bool m_installed;
     WorkingDirectory m_cwd;
 };
 
-// resolution.dat as the detection tool writes it (its key spellings included).
-QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false);
-// The same around a hand-written outputResolution value, for entries the tool would not write.
-QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false);
+// resolution.dat as the detection tool writes it (its key spellings included), around the
+// given outputResolution value or one listing the sizes.
+inline QByteArray resolutionDatFrom(const QByteArray &outputResolution, int quality = 1, bool fog = false)
+{
+    return "{\"defualtQuilty\": " + QByteArray::number(quality) + ", \"defualtEnableFog\": "
+        + (fog ? "true" : "false") + ", \"outputResolution\": " + outputResolution + '}';
+}
+inline QByteArray resolutionDat(const QList<QSize> &sizes, int quality = 1, bool fog = false)
+{
+    QByteArrayList entries;
+    for (const QSize &size : sizes)
+        entries << "{\"Width\":\"" + QByteArray::number(size.width()) + "\",\"Height\":\""
+                + QByteArray::number(size.height()) + "\"}";
+    return resolutionDatFrom('[' + entries.join(',') + ']', quality, fog);
+}
 
 #endif

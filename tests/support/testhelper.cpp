@@ -1,8 +1,7 @@
 // A child process for tests. Under its own name it takes a subcommand:
 //   hold-mutex NAME MS   hold a named mutex (prints "held" once owned) for MS ms or until killed
 //   probe-mutex NAME MS  probe a named mutex without pause for MS ms (prints "probing" first)
-//   log MESSAGE...       empty debug.log, install the log handler, log each message as debug
-//   fatal MESSAGE        the same, then a fatal message
+//   fatal MESSAGE        empty debug.log, install the log handler, log MESSAGE as fatal
 // Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
 // line, then "--", to <its own path>.args and exits 0.
 
@@ -10,10 +9,8 @@
 #include "Util.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -22,27 +19,18 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-
-    if (self != QLatin1String("testhelper")) {
+    if (!QCoreApplication::applicationFilePath().endsWith(QLatin1String("/testhelper"))) {
         QFile record(QCoreApplication::applicationFilePath() + QStringLiteral(".args"));
-        if (!record.open(QIODevice::Append))
-            return 1;
-        for (const QString &arg : args.mid(1))
-            record.write(arg.toUtf8() + '\n');
-        record.write("--\n");
-        return 0;
+        const QStringList lines = args.mid(1) << QStringLiteral("--");
+        return record.open(QIODevice::Append) && record.write((lines.join('\n') + '\n').toUtf8()) > 0 ? 0 : 1;
     }
-
     const QString command = args.value(1);
     if (command == QLatin1String("hold-mutex")) {
         const NamedMutex::Handle handle = LTools::claimMutex(args.value(2)).handle;
-        if (!handle) {
-            std::printf("busy\n");
-            return 3;
-        }
-        std::printf("held\n");
+        std::printf(handle ? "held\n" : "busy\n");
         std::fflush(stdout);
+        if (!handle)
+            return 3;
         QThread::msleep(args.value(3, QStringLiteral("60000")).toULong());
         LTools::releaseMutex(handle);
         return 0;
@@ -52,24 +40,16 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         QElapsedTimer timer;
         timer.start();
-        const qint64 ms = args.value(3).toLongLong();
-        while (timer.elapsed() < ms) {
+        while (timer.elapsed() < args.value(3).toLongLong()) {
             LTools::mutexExists(args.value(2));
             LTools::waitForMutex(args.value(2), 0);
         }
         return 0;
     }
-    if (command == QLatin1String("log") || command == QLatin1String("fatal")) {
+    if (command == QLatin1String("fatal")) {
         resetLogFile();
         qInstallMessageHandler(logMessageHandler);
-        const QStringList messages = args.mid(2);
-        if (command == QLatin1String("fatal")) {
-            qFatal("%s", messages.value(0).toUtf8().constData());
-        }
-        for (const QString &message : messages)
-            qDebug().noquote() << message;
-        return 0;
+        qFatal("%s", args.value(2).toUtf8().constData());
     }
-    std::fprintf(stderr, "testhelper: unknown command\n");
-    return 2;
+    return 2; // an unknown command
 }
