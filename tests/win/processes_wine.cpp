@@ -46,17 +46,17 @@ int wmain(int argc, wchar_t **argv)
         return hold(argc, argv);
 
     // how: of the holder, none when null; then how long it holds, the wait's limit, what a probe, a
-    // claim and the wait see, and the least and most the wait may take.
+    // claim and the wait see, and the least and most time from the holder's start to the wait's end.
     const std::tuple<const char *, const wchar_t *, int, int, bool, Outcome, bool, long long, long long>
         mutexCases[] = {
             {"unused", nullptr, 0, 1000, false, Outcome::Owned, true, 0, 500},
             {"held", L"release", 60000, 1000, true, Outcome::Held, false, 950, 2500},
             {"held, negative limit", L"release", 60000, -5, true, Outcome::Held, false, 0, 500},
-            {"released in the wait", L"release", 800, 5000, true, Outcome::Held, true, 400, 2000},
-            {"abandoned in the wait", L"exit", 800, 5000, true, Outcome::Held, true, 400, 2000},
+            {"released in the wait", L"release", 800, 5000, true, Outcome::Held, true, 700, 2000},
+            {"abandoned in the wait", L"exit", 800, 5000, true, Outcome::Held, true, 700, 2000},
             // Waited on through SYNCHRONIZE: free at the release, not only once the object is gone.
             {"another user's, SYNCHRONIZE only", L"O:SYD:(A;;0x00100000;;;WD)", 800, 5000, true,
-                Outcome::Held, true, 400, 1700},
+                Outcome::Held, true, 700, 1700},
             {"another user's, denied", L"O:SYD:", 60000, 1000, true, Outcome::Held, false, 950, 2500},
             {"another user's, denied, gone in the wait", L"O:SYD:", 800, 5000, true, Outcome::Held, true,
                 1500, 3500},
@@ -68,10 +68,10 @@ int wmain(int argc, wchar_t **argv)
         const std::wstring name = L"nmtest" + std::to_wstring(GetCurrentProcessId() * 100 + ++serial);
         const std::u16string name16(name.begin(), name.end());
         const Child holder(how ? name + L" " + std::to_wstring(holdMs) + L" " + how : L"");
+        const ULONGLONG start = GetTickCount64(); // the holder's time runs from here
         const bool probed = NamedMutex::exists(name16);
         const NamedMutex::Claim claim = NamedMutex::claim(name16);
         NamedMutex::release(claim.handle);
-        const ULONGLONG start = GetTickCount64();
         const bool waitedFree = NamedMutex::waitUntilFree(name16, limit);
         const long long waited = GetTickCount64() - start;
         check(holder.ready && probed == exists && claim.outcome == outcome
