@@ -68,9 +68,6 @@ private slots:
         row("fail twice then serve", {Answer::withStatus(500), Answer::withStatus(503), Answer::ok(body)},
             digest);
         row("reset mid-body then serve", {Answer::resetAfter(body, 70000), Answer::ok(body)}, digest);
-        row("wrong bytes then right ones", {Answer::ok(patterned(1000)), Answer::ok(body)}, digest);
-        row("stall mid-body, then serve", {Answer::stallAfter(body, 1000), Answer::ok(body)}, digest, "",
-            300);
         // The limit is one of inactivity: 40 steps of 25 ms outlast 400 ms, and with 0 none applies.
         row("slow trickle", {Answer::trickle(patterned(4000), 100, 25)}, md5Hex(patterned(4000)), "", 400);
         row("no limit", {Answer::trickle(patterned(400), 100, 50)}, QByteArray(), "", 0);

@@ -4,11 +4,11 @@
 
 using namespace UpdateManifest;
 
-static QByteArray fixture(const char *name)
+static QByteArray fixture(const QString &name)
 {
-    QFile file(QFINDTESTDATA(QStringLiteral("data/manifests/") + QLatin1String(name)));
+    QFile file(QFINDTESTDATA("data/manifests/" + name));
     if (!file.open(QIODevice::ReadOnly))
-        qFatal("fixture %s missing", name);
+        qFatal("fixture %s missing", qPrintable(name));
     return file.readAll();
 }
 
@@ -17,70 +17,59 @@ class TestManifest : public QObject
     Q_OBJECT
 
 private slots:
+    // For each installed version the range selected (Dir@MaxVer, "-" for none), and the latest
+    // version, which every complete range counts towards.
     void selectVersion_data()
     {
-        QTest::addColumn<QByteArray>("xml");
-        QTest::addColumn<float>("installed");
-        QTest::addColumn<bool>("found");
-        QTest::addColumn<QString>("dir");
-        QTest::addColumn<float>("target");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("selections");
         QTest::addColumn<float>("latest");
-        QTest::addColumn<bool>("xmlError");
-
-        const auto row = [](const char *tag, const char *file, float installed, bool found, const char *dir,
-                             float target, float latest, bool xmlError = false) {
-            QTest::newRow(tag) << fixture(file) << installed << found << QString(dir) << target << latest
-                               << xmlError;
-        };
-        const char *overlapping = "versions_overlapping.xml";
-        row("overlap: first match wins, latest keeps growing", overlapping, 1.3f, true, "v15", 1.5f, 2.0f);
-        row("MinVer inclusive", overlapping, 1.0f, true, "v15", 1.5f, 2.0f);
-        row("MaxVer inclusive", overlapping, 1.5f, true, "v15", 1.5f, 2.0f);
-        row("second range", overlapping, 1.6f, true, "v20", 2.0f, 2.0f);
-        row("above every range", overlapping, 2.1f, false, "", 0.0f, 2.0f);
-        row("below every range", overlapping, 0.9f, false, "", 0.0f, 2.0f);
-        row("empty bounds read as 0", "versions_empty_max.xml", 0.0f, true, "zero", 0.0f, 1.1f);
-        row("names are case-sensitive", "versions_letter_case.xml", 1.3f, true, "exact", 2.0f, 2.0f);
-        row("incomplete elements ignored, also for latest; empty Dir counts",
-            "versions_missing_attributes.xml", 1.3f, true, "", 2.0f, 2.0f);
-        row("unparsable, overflowing and non-finite numbers read as 0", "versions_unparsable.xml", 1.3f, true,
-            "nan-min", 1.4f, 1.4f);
-        row("negative range", "versions_unparsable.xml", -0.7f, true, "negative", -0.5f, 1.4f);
-        row("latest never below 0", "versions_negative.xml", -2.5f, true, "below-zero", -2.0f, 0.0f);
-        row("any depth, comments skipped", "versions_nested.xml", 1.1f, true, "deep", 1.2f, 1.9f);
-        row("XML error after a match keeps it", "versions_error_after_match.xml", 1.3f, true, "v15", 1.5f,
-            3.0f, true);
-        row("XML error before a match", "versions_error_before_match.xml", 1.3f, false, "", 0.0f, 0.5f, true);
-        row("truncated keeps the ranges before the cut", "versions_truncated.xml", 1.3f, true, "v15", 1.5f,
-            1.5f, true);
-        row("not XML", "not_xml.txt", 1.0f, false, "", 0.0f, 0.0f, true);
+        QTest::addColumn<bool>("xmlError"); // what came before the error counts
+        const auto row
+            = [](const char *tag, const char *file, const char *selections, float latest, bool error) {
+                  QTest::newRow(tag) << QString(file) << QString(selections) << latest << error;
+              };
+        row("first match wins, bounds inclusive", "versions_overlapping.xml",
+            "0.9:- 1:v15@1.5 1.3:v15@1.5 1.5:v15@1.5 1.6:v20@2 2:v20@2 2.1:-", 2.0f, false);
+        row("empty bounds read as 0", "versions_empty_max.xml", "-1:- 0:zero@0 0.5:- 1:v11@1.1", 1.1f, false);
+        row("names are case-sensitive", "versions_letter_case.xml", "1.3:exact@2", 2.0f, false);
+        row("incomplete elements ignored; empty Dir counts", "versions_missing_attributes.xml", "1.3:@2",
+            2.0f, false);
+        row("unparsable, overflowing and non-finite numbers read as 0", "versions_unparsable.xml",
+            "0:comma@0 1.3:nan-min@1.4 -0.7:negative@-0.5", 1.4f, false);
+        row("latest never below 0", "versions_negative.xml", "-2.5:below-zero@-2", 0.0f, false);
+        row("any depth, comments skipped", "versions_nested.xml", "1.1:deep@1.2", 1.9f, false);
+        row("XML error after a match", "versions_error_after_match.xml", "1.3:v15@1.5", 3.0f, true);
+        row("XML error before a match", "versions_error_before_match.xml", "1.3:-", 0.5f, true);
+        row("truncated", "versions_truncated.xml", "1.3:v15@1.5", 1.5f, true);
+        row("not XML", "not_xml.txt", "1:-", 0.0f, true);
     }
-
     void selectVersion()
     {
-        QFETCH(QByteArray, xml);
-        QFETCH(float, installed);
-        QFETCH(QString, dir);
-
-        const VersionSelection selection = UpdateManifest::selectVersion(xml, installed);
-        QTEST(selection.found, "found");
-        QCOMPARE(selection.dir, dir);
-        QTEST(selection.targetVersion, "target");
-        QTEST(selection.latestVersion, "latest");
-        QTEST(!selection.xmlError.isEmpty(), "xmlError");
+        QFETCH(QString, file);
+        QFETCH(QString, selections);
+        QStringList selected;
+        for (const QString &installed : selections.split(' ')) {
+            const VersionSelection selection
+                = UpdateManifest::selectVersion(fixture(file), installed.section(':', 0, 0).toFloat());
+            selected << installed.section(':', 0, 0) + ':'
+                    + (selection.found ? selection.dir + '@' + QString::number(selection.targetVersion)
+                                       : "-");
+            QTEST(selection.latestVersion, "latest");
+            QTEST(!selection.xmlError.isEmpty(), "xmlError");
+        }
+        QCOMPARE(selected.join(' '), selections);
     }
 
     void readFileList_data()
     {
         QTest::addColumn<QByteArray>("xml");
-        QTest::addColumn<bool>("complete");
         QTest::addColumn<QStringList>("entries"); // Name|RelativeDir|MD5|Dir|Size
-        QTest::addColumn<QString>("unsafe"); // describe() of the refused entry
-
+        QTest::addColumn<QString>("reading"); // complete, incomplete, or why it was refused
         const QString md5 = QStringLiteral("00112233445566778899aabbccddeeff");
         const QStringList ab = {"a.pak||" + md5 + "|data|100", "b.pak||" + md5 + "|data|200"};
         QTest::newRow("document order; incomplete and wrongly cased elements skipped; sizes")
-            << fixture("files_basic.xml") << true
+            << fixture("files_basic.xml")
             << QStringList {"ZARK.exe||0123456789abcdef0123456789abcdef|bin|1048576",
                    "a.pak|data/maps|" + md5 + "|data|300",
                    "Upper.cfg|cfg|0123456789ABCDEF0123456789ABCDEF|cfg|0",
@@ -88,38 +77,33 @@ private slots:
                    "negative.pak|data|eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee|data|-5",
                    "sub/readme.txt|docs|dddddddddddddddddddddddddddddddd||0",
                    "empty.dat||d41d8cd98f00b204e9800998ecf8427e|d|0"}
-            << QString();
-        QTest::newRow("no files") << fixture("files_empty_list.xml") << true << QStringList() << QString();
-        QTest::newRow("truncated inside an element")
-            << fixture("files_truncated.xml") << false << ab << QString();
-        QTest::newRow("root never closed") << fixture("files_unclosed_root.xml") << false << ab << QString();
-        QTest::newRow("not XML") << fixture("not_xml.txt") << false << QStringList() << QString();
+            << "complete";
+        QTest::newRow("no files") << fixture("files_empty_list.xml") << QStringList() << "complete";
+        QTest::newRow("truncated inside an element") << fixture("files_truncated.xml") << ab << "incomplete";
+        QTest::newRow("root never closed") << fixture("files_unclosed_root.xml") << ab << "incomplete";
+        QTest::newRow("not XML") << fixture("not_xml.txt") << QStringList() << "incomplete";
         // XML cannot carry a NUL: the reader stops there rather than hand one on.
         QTest::newRow("NUL character") << QByteArray(
             "<UpdateList><File Name=\"a&#0;.exe\" RelativeDir=\"\" MD5=\"m\" Dir=\"d\" Size=\"1\"/>")
-                                       << false << QStringList() << QString();
-        QTest::newRow("unsafe entry after safe ones refuses the whole list")
-            << fixture("files_unsafe.xml") << false << QStringList()
+                                       << QStringList() << "incomplete";
+        QTest::newRow("unsafe entry after safe ones")
+            << fixture("files_unsafe.xml") << QStringList()
             << "File at line 5: RelativeDir=\"..\\..\\Windows\\System32\" (parent segment)";
     }
-
     void readFileList()
     {
         QFETCH(QByteArray, xml);
-        QFETCH(bool, complete);
-        QFETCH(QString, unsafe);
-
+        QFETCH(QString, reading);
         const FileList list = UpdateManifest::readFileList(xml);
         QStringList entries;
         for (const FileEntry &entry : list.entries)
             entries << QStringList {entry.name, entry.relativeDir, entry.md5, entry.dir,
                 QString::number(entry.size)}
-                           .join(QLatin1Char('|'));
+                           .join('|');
         QTEST(entries, "entries");
-        QCOMPARE(list.complete, complete);
-        QCOMPARE(list.xmlError.isEmpty(), complete || !unsafe.isEmpty());
-        QCOMPARE(list.unsafe ? list.unsafe->describe() : QString(), unsafe);
-        QCOMPARE(list.usable(), complete);
+        QCOMPARE(list.unsafe ? list.unsafe->describe() : list.complete ? "complete" : "incomplete", reading);
+        QCOMPARE(list.xmlError.isEmpty(), reading != "incomplete");
+        QCOMPARE(list.usable(), reading == "complete");
     }
 
     void unsafeFileEntry_data()
@@ -127,14 +111,13 @@ private slots:
         QTest::addColumn<QString>("attribute");
         QTest::addColumn<QString>("value");
         QTest::addColumn<bool>("refused");
-        QTest::addColumn<QString>("earlier"); // Name of an entry before it, RelativeDir empty
-
-        const auto rows
-            = [](const char *attribute, bool refused, std::initializer_list<const char *> values) {
-                  for (const char *value : values)
-                      QTest::addRow("%s \"%s\"", attribute, value)
-                          << QString(attribute) << QString::fromUtf8(value) << refused << QString();
-              };
+        QTest::addColumn<QString>("earlier"); // Name of the entry before it, RelativeDir empty
+        const auto rows = [](const char *attribute, bool refused, std::initializer_list<const char *> values,
+                              const char *earlier = "first.pak") {
+            for (const char *value : values)
+                QTest::addRow("%s \"%s\" after %s", attribute, value, earlier)
+                    << QString(attribute) << QString::fromUtf8(value) << refused << QString(earlier);
+        };
         rows("Name", true,
             {"", ".", "..", "../evil.dll", "..\\evil.dll", "data/../../evil.dll", "data\\..\\..\\evil.dll",
                 "/etc/cron.d/evil", "\\evil.dll", "\\\\server\\share\\evil.dll", "C:evil.dll",
@@ -152,41 +135,32 @@ private slots:
         // Only a URL on the list's server: where it leads there is the server's business.
         rows(
             "Dir", false, {"..", "data/../../other", "%2e%2e/other", "..#fragment", "data?v=2", "", "/data"});
-        QTest::newRow("letter case clash") << "Name"
-                                           << "Zark.EXE" << true << "data/ZARK.exe";
-        QTest::newRow("letter case clash, other spelling") << "Name"
-                                                           << "A.PAK" << true << "Data\\.\\a.pak";
-        QTest::newRow("same path twice") << "Name"
-                                         << "a.pak" << false << "data//a.pak";
+        // Windows ignores letter case; "data/a.pak" twice is one file named twice.
+        rows("Name", true, {"Zark.EXE"}, "data/ZARK.exe");
+        rows("Name", true, {"A.PAK"}, "Data\\.\\a.pak");
+        rows("Name", false, {"a.pak"}, "data//a.pak");
     }
-
+    // One unsafe entry refuses the whole list, also after entries that were fine.
     void unsafeFileEntry()
     {
         QFETCH(QString, attribute);
         QFETCH(QString, value);
         QFETCH(bool, refused);
         QFETCH(QString, earlier);
-
         const auto given = [&](const char *name, const char *otherwise) {
             return (attribute == QLatin1String(name) ? value : QString(otherwise)).toHtmlEscaped();
         };
-        const QString before = earlier.isEmpty() ? QString()
-                                                 : "<File Name=\"" + earlier.toHtmlEscaped()
-                + "\" RelativeDir=\"\" MD5=\"m\" Dir=\"d\" Size=\"1\"/>";
-        const FileList list = UpdateManifest::readFileList(
-            QStringLiteral(
-                "<UpdateList>\n%1<File Name=\"%2\" RelativeDir=\"%3\" MD5=\"m\" Dir=\"%4\" Size=\"1\"/>"
-                "</UpdateList>")
-                .arg(before, given("Name", "a.pak"), given("RelativeDir", "data"), given("Dir", "data"))
-                .toUtf8());
-
+        const FileList list
+            = UpdateManifest::readFileList(QStringLiteral(
+                "<UpdateList>\n<File Name=\"%1\" RelativeDir=\"\" MD5=\"m\" Dir=\"d\" Size=\"1\"/>"
+                "<File Name=\"%2\" RelativeDir=\"%3\" MD5=\"m\" Dir=\"%4\" Size=\"1\"/></UpdateList>")
+                                               .arg(earlier.toHtmlEscaped(), given("Name", "a.pak"),
+                                                   given("RelativeDir", "data"), given("Dir", "data"))
+                                               .toUtf8());
         QVERIFY2(list.xmlError.isEmpty(), qPrintable(list.xmlError));
-        QCOMPARE(list.usable(), !refused);
-        QCOMPARE(list.entries.size(), refused ? 0 : earlier.isEmpty() ? 1 : 2);
-        if (refused)
-            QVERIFY2(list.unsafe->describe().startsWith(
-                         QStringLiteral("File at line 2: %1=\"%2\" (").arg(attribute, value)),
-                qPrintable(list.unsafe->describe()));
+        QCOMPARE(list.entries.size(), refused ? 0 : 2);
+        QCOMPARE(list.unsafe ? list.unsafe->describe().section(" (", 0, 0) : QString(),
+            refused ? QStringLiteral("File at line 2: %1=\"%2\"").arg(attribute, value) : QString());
     }
 
     void unsafeVersionDir_data()
@@ -227,10 +201,10 @@ private slots:
             + dir.toHtmlEscaped() + "\"/>\n</VersionList>";
         const VersionSelection selection = UpdateManifest::selectVersion(xml.toUtf8(), 1.3f, listBaseUrl);
         QVERIFY(selection.xmlError.isEmpty());
-        QCOMPARE(selection.found, !refused);
-        QCOMPARE(selection.dir, refused ? QString() : dir);
-        QCOMPARE(selection.targetVersion, refused ? 0.0f : 2.0f);
-        QCOMPARE(selection.latestVersion, refused ? 0.0f : 6.0f);
+        // A refusal resets every other field.
+        QCOMPARE((QStringList {QString::number(selection.found), selection.dir,
+                     QString::number(selection.targetVersion), QString::number(selection.latestVersion)}),
+            refused ? QStringList({"0", "", "0", "0"}) : QStringList({"1", dir, "2", "6"}));
         QCOMPARE(selection.unsafe ? selection.unsafe->describe() : QString(),
             refused ? QStringLiteral("Version at line 3: Dir=\"%1\" (leads off the list's server)").arg(dir)
                     : QString());
