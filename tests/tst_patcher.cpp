@@ -10,6 +10,7 @@
 
 using namespace UpdateTest;
 using Answer = FaultServer::Answer;
+using Fault = Answer::Fault;
 
 // Every signal of one Patcher in emission order, with its arguments ("total 300 1"), and
 // errorString() as it was at each failure signal.
@@ -71,25 +72,7 @@ struct Check
     float version = 1.3f; // installed
     Answer versions = Answer::ok(versionList({{"1.0", "1.5", "r1"}, {"1.2", "2.0", "r2"}}));
 };
-struct Failure
-{
-    bool install;
-    Answer b; // the second file processed
-    int bRequests;
-    QString error;
-    QString blocker = {}; // a non-empty folder where b is installed
-};
-struct CopyRun
-{
-    QByteArray list; // empty: no UpdateList.xml at all
-    QStringList downloads;
-    bool read;
-    QStringList events;
-    QStringList installedAtEachStep = {};
-};
 Q_DECLARE_METATYPE(Check)
-Q_DECLARE_METATYPE(Failure)
-Q_DECLARE_METATYPE(CopyRun)
 
 class TestPatcher : public QObject
 {
@@ -202,17 +185,12 @@ private slots:
         // the server's TCP stack does not merge them.
         server->serve("/r1/files/b.pak", Answer::trickle(threeFiles[1].content, 50, 120));
         Recorder run(patcher.get());
-        // Which files are installed when each one completes shows the processing order.
-        QStringList installedAtEachFile;
-        connect(patcher.get(), &Patcher::downloadOneFileFinished, &run,
-            [&] { installedAtEachFile << installedNow(); });
         patcher->startDownload(true);
         QCOMPARE(run.events, QStringList());
         QVERIFY(run.wait());
         QCOMPARE(run.completions(),
             (QStringList {"total 300 1", "oneFinished", "total 500 2", "oneFinished", "total 600 3",
                 "oneFinished", "listFinished"}));
-        QCOMPARE(installedAtEachFile, (QStringList {"c.pak", "b.pak,c.pak", "a.pak,b.pak,c.pak"}));
         // A step within the second file relays the total so far.
         QCOMPARE(run.events.value(run.events.indexOf("file 50 200") + 1), QStringLiteral("total 350 1"));
         QCOMPARE(filesBelow(downloaded("")), QStringList {"UpdateList.xml"});
@@ -220,40 +198,40 @@ private slots:
 
     void failureStopsRun_data()
     {
-        QTest::addColumn<Failure>("row");
-        const QByteArray b = patterned(200, 2);
-        QTest::newRow("install, 404") << Failure {true, Answer::withStatus(404), 3, "b.pak failed 3 times"};
-        QTest::newRow("download only, reset mid-body")
-            << Failure {false, Answer::resetAfter(b, 50), 3, "b.pak failed 3 times"};
+        QTest::addColumn<bool>("install");
+        QTest::addColumn<QString>("blocker"); // a non-empty folder where b is installed
+        QTest::newRow("download only, b reset mid-body") << false << QString();
         // The downloaded copy stays for a later attempt.
-        QTest::newRow("install refused")
-            << Failure {true, Answer::ok(b), 1, "Cannot install", "data/sub/b.pak/x"};
+        QTest::newRow("install refused") << true << "data/sub/b.pak/x";
     }
     // Reported once; the files before stay, the ones after are never fetched. Run again, the
     // totals count from zero, or the bars pass 100%.
     void failureStopsRun()
     {
-        QFETCH(Failure, row);
+        QFETCH(bool, install);
+        QFETCH(QString, blocker);
         const auto patcher = checkedPatcher();
-        QVERIFY(patcher && (row.blocker.isEmpty() || writeFile(installed(row.blocker), "keep")));
-        server->serve("/r1/files/b.pak", row.b);
+        QVERIFY(patcher && (blocker.isEmpty() || writeFile(installed(blocker), "keep")));
+        if (blocker.isEmpty())
+            server->serve("/r1/files/b.pak", Answer::broken(Fault::ResetAfter, threeFiles[1].content, 50));
         Recorder run(patcher.get());
-        patcher->startDownload(row.install);
+        patcher->startDownload(install);
         QVERIFY(run.wait());
         QCOMPARE(run.completions(), (QStringList {"total 300 1", "oneFinished", "downloadFailed"}));
-        QVERIFY2(
-            run.errors.size() == 1 && run.errors[0].contains(row.error), qPrintable(run.errors.join('\n')));
-        QCOMPARE(server->requestCount("/r1/files/b.pak"), row.bRequests);
+        QCOMPARE(run.errors.size(), 1);
+        QVERIFY2(run.errors[0].contains(install ? "Cannot install" : "b.pak failed 3 times"),
+            qPrintable(run.errors[0]));
+        QCOMPARE(server->requestCount("/r1/files/b.pak"), install ? 1 : 3);
         QCOMPARE(server->requestCount("/r1/files/a.pak"), 0);
-        QCOMPARE(QFile::exists(downloaded("data/sub/b.pak")), !row.blocker.isEmpty());
-        QCOMPARE(installedNow(), QString(row.install ? "c.pak" : ""));
+        QCOMPARE(QFile::exists(downloaded("data/sub/b.pak")), install);
+        QCOMPARE(installedNow(), QString(install ? "c.pak" : ""));
         QCOMPARE(readFile(installed("data/a.pak")), QByteArray("old a"));
-        if (!row.blocker.isEmpty())
+        if (install)
             return; // the folder stays in the way
 
         server->serve("/r1/files/b.pak", Answer::trickle(threeFiles[1].content, 40, 20));
         Recorder again(patcher.get());
-        patcher->startDownload(row.install);
+        patcher->startDownload(install);
         QVERIFY(again.wait());
         const QStringList totals = again.events.filter(QRegularExpression("^total "));
         QCOMPARE(totals.last(), QStringLiteral("total 600 3"));
@@ -263,45 +241,52 @@ private slots:
 
     void copyRun_data()
     {
-        QTest::addColumn<CopyRun>("row");
+        QTest::addColumn<QByteArray>("list"); // empty: no UpdateList.xml at all
+        QTest::addColumn<QStringList>("downloads");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("installed");
         const QByteArray list = updateList(threeFiles);
         const QStringList all = {"data/a.pak", "data/sub/b.pak", "c.pak"};
-        QTest::newRow("missing list means empty") << CopyRun {{}, {}, true, {"copyFinished"}, {""}};
-        QTest::newRow("every file downloaded") << CopyRun {list, all, true,
-            {"copy 1 3", "copy 2 3", "copyFinished"}, {"c.pak", "b.pak,c.pak", "a.pak,b.pak,c.pak"}};
-        QTest::newRow("b missing") << CopyRun {
-            list, {"data/a.pak", "c.pak"}, true, {"copy 1 3", "copyFailed"}, {"c.pak", "c.pak"}};
-        QTest::newRow("truncated list") << CopyRun {list.left(list.indexOf("c.pak")), all, false, {}};
-        QTest::newRow("unsafe list") << CopyRun {
-            QByteArray(list).replace("\"c.pak\"", "\"../c.pak\""), all, false, {}};
+        QTest::newRow("missing list means empty")
+            << QByteArray() << QStringList() << true << QStringList {"copyFinished"} << "";
+        QTest::newRow("every file downloaded")
+            << list << all << true << QStringList {"copy 1 3", "copy 2 3", "copyFinished"}
+            << "a.pak,b.pak,c.pak";
+        QTest::newRow("b missing") << list << QStringList {"data/a.pak", "c.pak"} << true
+                                   << QStringList {"copy 1 3", "copyFailed"} << "c.pak";
+        QTest::newRow("truncated list")
+            << list.left(list.indexOf("c.pak")) << all << false << QStringList() << "";
+        QTest::newRow("unsafe list") << QByteArray(list).replace("\"c.pak\"", "\"../c.pak\"") << all << false
+                                     << QStringList() << "";
     }
-    // The self-update reads the kept list again and copies on a timer, one file per step.
+    // The self-update reads the kept list again and copies on a timer, last record first.
     void copyRun()
     {
-        QFETCH(CopyRun, row);
+        QFETCH(QByteArray, list);
+        QFETCH(QStringList, downloads);
+        QFETCH(bool, read);
+        QFETCH(QStringList, events);
         for (const GameFile &file : threeFiles)
-            QVERIFY(!row.downloads.contains(file.localPath())
+            QVERIFY(!downloads.contains(file.localPath())
                 || writeFile(downloaded(file.localPath()), file.content));
-        QVERIFY(row.list.isEmpty() || writeFile(downloaded("UpdateList.xml"), row.list));
+        QVERIFY(list.isEmpty() || writeFile(downloaded("UpdateList.xml"), list));
         const auto copier = makePatcher(QString(), 1.0f);
-        QCOMPARE(copier->readUpdateList(), row.read);
-        QCOMPARE(copier->fileCount(), row.events.size() > 1 ? 3 : 0);
-        if (!row.read)
+        QCOMPARE(copier->readUpdateList(), read);
+        QCOMPARE(copier->fileCount(), events.size() > 1 ? 3 : 0);
+        if (!read)
             return;
         Recorder copy(copier.get());
-        QStringList installedAtEachStep;
-        connect(copier.get(), &Patcher::updateCopyFileState, &copy,
-            [&] { installedAtEachStep << installedNow(); });
         QElapsedTimer clock;
         clock.start();
         copier->startCopy();
         QCOMPARE(copy.events, QStringList());
         QVERIFY(copy.wait());
-        QVERIFY(clock.elapsed() >= row.events.size() * 95);
-        QCOMPARE(copy.events, row.events);
-        QCOMPARE(installedAtEachStep << installedNow(), row.installedAtEachStep);
+        QVERIFY(clock.elapsed() >= events.size() * 95);
+        QCOMPARE(copy.events, events);
+        QTEST(installedNow(), "installed");
         // Whatever was not installed stays downloaded.
-        QCOMPARE(QFile::exists(downloaded("data/a.pak")), row.events.last() == "copyFailed");
+        QCOMPARE(QFile::exists(downloaded("data/a.pak")), events.last() == "copyFailed");
     }
 };
 

@@ -81,18 +81,17 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &head)
     const QByteArray body = chosen.fault == Fault::None
         ? chosen.body
         : chosen.body.left(int(qBound<qint64>(0, chosen.cut, chosen.body.size())));
-    if (chosen.trickleBytes <= 0) {
-        socket->write(body);
-        return finish(socket, chosen.fault);
-    }
+    // Written on a timer even at once, so that a trickle and a whole body take one path.
+    const int step = chosen.trickleBytes > 0 ? chosen.trickleBytes : qMax(1, body.size());
     auto *timer = new QTimer(socket);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body, chosen, sent = 0]() mutable {
-        socket->write(body.mid(sent, chosen.trickleBytes));
-        sent += chosen.trickleBytes;
-        if (sent < body.size())
-            return;
-        timer->stop();
-        finish(socket, chosen.fault);
-    });
-    timer->start(qMax(1, chosen.trickleIntervalMs));
+    connect(timer, &QTimer::timeout, socket,
+        [socket, timer, body, step, fault = chosen.fault, sent = 0]() mutable {
+            socket->write(body.mid(sent, step));
+            sent += step;
+            if (sent < body.size())
+                return;
+            timer->stop();
+            finish(socket, fault);
+        });
+    timer->start(chosen.trickleBytes > 0 ? chosen.trickleIntervalMs : 0);
 }

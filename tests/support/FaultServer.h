@@ -44,17 +44,14 @@ public:
         static Answer withStatus(int status, const QByteArray &body = QByteArray()) { return {status, body}; }
         static Answer redirect(const QByteArray &location) { return {302, "moved\n", location}; }
         static Answer stallBeforeHeaders() { return {200, {}, {}, Fault::StallBeforeHeaders}; }
-        static Answer stallAfter(const QByteArray &body, qint64 cut)
+        // Sends `sent` body bytes, then stalls or resets as fault says.
+        static Answer broken(Fault fault, const QByteArray &body, qint64 sent)
         {
-            return {200, body, {}, Fault::StallAfter, cut};
+            return {200, body, {}, fault, sent};
         }
-        static Answer resetAfter(const QByteArray &body, qint64 cut)
+        static Answer trickle(const QByteArray &body, int step, int ms)
         {
-            return {200, body, {}, Fault::ResetAfter, cut};
-        }
-        static Answer trickle(const QByteArray &body, int bytes, int ms)
-        {
-            return {200, body, {}, {}, 0, bytes, ms};
+            return {200, body, {}, {}, 0, step, ms};
         }
     };
 
