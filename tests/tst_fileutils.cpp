@@ -94,18 +94,15 @@ private slots:
         row("moved into new folders", "new/deeper/a.pak", -1, false, false, -1);
         row("copied, kept", "data/a.pak", 0644, true, false, 0644);
         row("other file system, moved", "data/a.pak", 0644, false, true, 0644);
-        row("other file system, kept", "new/a.pak", -1, true, true, -1);
         // Execute bits are those of the file replaced; a new ".exe" can be started.
         row("replaced executable, moved", "Launcher.exe", 0755, false, false, 0755);
         row("replaced executable, copied", "Launcher.exe", 0755, true, false, 0755);
         row("replaced private file, other fs", "secret.dat", 0600, false, true, 0600);
-        row("replaced script", "run.sh", 0750, true, false, 0750);
         row("new exe, moved", "ZARK.exe", -1, false, false, 0755);
         row("new exe, copied", "newLauncher.exe", -1, true, false, 0755);
         row("new exe, other fs", "ZARK.exe", -1, false, true, 0755);
         // On failure the target and the source stay as they were.
         row("non-empty folder at the target", "folder", -1, false, false, -2);
-        row("folder at the target, kept", "folder", -1, true, false, -2);
         row("folder at the target, other fs", "folder", -1, false, true, -2);
         row("new exe under a file", "blocker/ZARK.exe", -1, false, false, -2, "ZARK.exe");
         row("missing source", "data/a.pak", 0644, false, false, -2, "none.pak");

@@ -11,23 +11,17 @@
 // folders, and files no release touches.
 static FileTree release(int minor)
 {
-    FileTree tree = {
-        {"ZARK.exe", patterned(200 * 1024, minor)},
-        {"Data/core.pak", patterned(3 * 1024 * 1024 + 5, 10 + minor)},
-        {"Data/ui.pak", patterned(90000, 20)},
-        {"Data/Maps/map01.bin", patterned(40000, 30)},
-        {"Data/Sound Bank/music 01.ogg", patterned(70000, 40)},
-        {"empty.cfg", QByteArray()},
-    };
-    if (minor >= 1) {
-        tree.insert("Data/Maps/map02.bin", patterned(41000, 31));
-        tree.insert("Data/Maps/Extra/map03.bin", patterned(42000, 32));
-    }
+    FileTree tree = {{"ZARK.exe", patterned(200 * 1024, minor)},
+        {"Data/core.pak", patterned(3 * 1024 * 1024 + 5, 10 + minor)}, {"Data/ui.pak", patterned(90000, 20)},
+        {"Data/Maps/map01.bin", patterned(40000, 30)}, {"Data/Sound Bank/music 01.ogg", patterned(70000, 40)},
+        {"empty.cfg", QByteArray()}};
+    if (minor >= 1)
+        tree.insert({{"Data/Maps/map02.bin", patterned(41000, 31)},
+            {"Data/Maps/Extra/map03.bin", patterned(42000, 32)}});
     if (minor >= 2) {
-        tree.remove("Data/ui.pak");
-        tree.insert("Data/UI/ui.pak", patterned(95000, 21));
-        tree.insert("Data/Maps/map02.bin", patterned(41000, 33));
-        tree.insert(QStringLiteral("Data/地圖/地形.dat"), "terrain");
+        tree.remove("Data/ui.pak"); // moved into a folder of its own
+        tree.insert({{"Data/UI/ui.pak", patterned(95000, 21)}, {"Data/Maps/map02.bin", patterned(41000, 33)},
+            {QStringLiteral("Data/地圖/地形.dat"), "terrain"}});
     }
     return tree;
 }
