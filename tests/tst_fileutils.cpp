@@ -1,322 +1,156 @@
-#include "StagedFile.h"
 #include "TestFiles.h"
-#include "UpdateFixtures.h"
 #include "Util.h"
 
 #include <QtTest>
 
 #include <memory>
 
-using UpdateTest::fileMode;
-using UpdateTest::setFileMode;
+// Permission bits in octal (owner, group, others), from Qt's flags.
+static int fileMode(const QString &path)
+{
+    const int flags = int(QFile::permissions(path));
+    return (flags >> 12 & 7) << 6 | (flags >> 4 & 7) << 3 | (flags & 7);
+}
+
+static bool setFileMode(const QString &path, int mode)
+{
+    return QFile::setPermissions(
+        path, QFileDevice::Permissions((mode >> 6 & 7) << 12 | (mode >> 3 & 7) << 4 | (mode & 7)));
+}
 
 class TestFileUtils : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-
-    void saveFile_data();
-    void saveFile();
-    void saveFileRefused_data();
-    void saveFileRefused();
-
-    void digests_data();
-    void digests();
-
-    void copyFileInstalls_data();
-    void copyFileInstalls();
-    void copyFileFailureKeepsBothFiles_data();
-    void copyFileFailureKeepsBothFiles();
-    void copyFileOntoItself();
-
-    void stagedFileDiscardedLeavesNothing();
-    void streamDigest_data();
-    void streamDigest();
-
-private:
     QString path(const QString &relative) const { return root->filePath(relative); }
-    // Where downloads lie: beside the install folder, or on another file system (/dev/shm),
-    // where installing cannot be a rename. Empty when there is no other file system.
-    QString downloadFolder(bool otherFileSystem);
-
     std::unique_ptr<QTemporaryDir> root;
-    std::unique_ptr<QTemporaryDir> other;
-};
+    std::unique_ptr<QTemporaryDir> shm;
 
-void TestFileUtils::init()
-{
-    root = std::make_unique<QTemporaryDir>();
-    QVERIFY(root->isValid());
-    other.reset();
-}
-
-QString TestFileUtils::downloadFolder(bool otherFileSystem)
-{
-    if (!otherFileSystem)
-        return path(QStringLiteral("Update"));
-    const QFileInfo shm(QStringLiteral("/dev/shm"));
-    if (!shm.isDir() || !shm.isWritable())
-        return QString();
-    other = std::make_unique<QTemporaryDir>(shm.filePath() + QStringLiteral("/fileutils-XXXXXX"));
-    return other->isValid() ? other->path() : QString();
-}
-
-void TestFileUtils::saveFile_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("old");
-    QTest::addColumn<QByteArray>("data");
-    QTest::newRow("new file") << "file.bin" << QByteArray() << QByteArray("fresh");
-    QTest::newRow("three new folder levels")
-        << "one/two/three/file.bin" << QByteArray() << QByteArray("payload");
-    QTest::newRow("shorter over longer")
-        << "file.bin" << QByteArray("a much longer old content") << QByteArray("short");
-    QTest::newRow("empty truncates") << "file.bin" << QByteArray("old content") << QByteArray();
-    QTest::newRow("several blocks") << "file.bin" << QByteArray("old") << patterned(3 * 1024 * 1024 + 7);
-}
-
-void TestFileUtils::saveFile()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, old);
-    QFETCH(QByteArray, data);
-    if (!old.isEmpty())
-        QVERIFY(writeFile(path(name), old));
-    QVERIFY(LTools::saveFile(path(name), data));
-    QCOMPARE(readFile(path(name)), data);
-    // Nothing left beside it.
-    QCOMPARE(filesBelow(root->path()), QStringList {name});
-}
-
-void TestFileUtils::saveFileRefused_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::newRow("parent is a regular file") << QStringLiteral("blocker/file.bin");
-    QTest::newRow("non-empty folder at the path") << QStringLiteral("folder");
-}
-
-void TestFileUtils::saveFileRefused()
-{
-    QFETCH(QString, target);
-    QVERIFY(writeFile(path(QStringLiteral("blocker")), "i am a file"));
-    QVERIFY(writeFile(path(QStringLiteral("folder/inside")), "keep me"));
-    const auto before = snapshot(root->path());
-    QVERIFY(!LTools::saveFile(path(target), QByteArray("data")));
-    QCOMPARE(snapshot(root->path()), before);
-}
-
-void TestFileUtils::digests_data()
-{
-    QTest::addColumn<QString>("kind"); // "file", or an unreadable "missing" file or "folder"
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty") << "file" << QByteArray();
-    QTest::newRow("short") << "file" << QByteArray("abc");
-    QTest::newRow("exactly one block") << "file" << patterned(1 << 20);
-    QTest::newRow("one block and a byte") << "file" << patterned((1 << 20) + 1);
-    QTest::newRow("several blocks") << "file" << patterned(5 * (1 << 20) - 3);
-    // Not even the digest of empty content: an unreadable file is not an empty one.
-    QTest::newRow("missing") << "missing" << QByteArray();
-    QTest::newRow("folder at the path") << "folder" << QByteArray();
-}
-
-void TestFileUtils::digests()
-{
-    QFETCH(QString, kind);
-    QFETCH(QByteArray, content);
-    const QString file = path(QStringLiteral("f"));
-    if (kind == QLatin1String("file"))
-        QVERIFY(writeFile(file, content));
-    else if (kind == QLatin1String("folder"))
-        QVERIFY(QDir().mkpath(file));
-    const bool readable = kind == QLatin1String("file");
-    const QByteArray expected = md5Hex(content);
-
-    QCOMPARE(LTools::fileMd5(file).toHex(), readable ? expected : QByteArray());
-    QCOMPARE(LTools::checkFileMd5(file, expected), readable);
-    QVERIFY(!LTools::checkFileMd5(file, expected.toUpper()));
-    QVERIFY(!LTools::checkFileMd5(file, expected.left(31)));
-    QVERIFY(!LTools::checkFileMd5(file, md5Hex(content + 'x')));
-}
-
-void TestFileUtils::copyFileInstalls_data()
-{
-    QTest::addColumn<QString>("target"); // below Game/
-    QTest::addColumn<int>("targetMode"); // -1: no target yet
-    QTest::addColumn<bool>("keepSource");
-    QTest::addColumn<bool>("verify");
-    QTest::addColumn<bool>("otherFileSystem");
-    QTest::addColumn<int>("expectedMode"); // -1: no execute bit
-
-    QTest::newRow("move over existing") << "data/a.pak" << 0644 << false << true << false << 0644;
-    QTest::newRow("move into missing folders") << "new/deeper/a.pak" << -1 << false << true << false << -1;
-    QTest::newRow("keep source, verified") << "data/a.pak" << 0644 << true << true << false << 0644;
-    QTest::newRow("keep source, unverified") << "data/a.pak" << 0644 << true << false << false << 0644;
-    QTest::newRow("other file system, moved") << "data/a.pak" << 0644 << false << true << true << 0644;
-    QTest::newRow("other file system, kept") << "new/deeper/a.pak" << -1 << true << true << true << -1;
-    QTest::newRow("other file system, unverified") << "data/a.pak" << 0644 << false << false << true << 0644;
-    QTest::newRow("replaced executable, moved") << "Launcher.exe" << 0755 << false << true << false << 0755;
-    QTest::newRow("replaced executable, copied") << "Launcher.exe" << 0755 << true << true << false << 0755;
-    QTest::newRow("replaced executable, other fs") << "Launcher.exe" << 0755 << false << true << true << 0755;
-    QTest::newRow("replaced private file") << "secret.dat" << 0600 << false << true << false << 0600;
-    QTest::newRow("replaced script without .exe") << "run.sh" << 0750 << true << true << false << 0750;
-    QTest::newRow("new exe, moved") << "ZARK.exe" << -1 << false << true << false << 0755;
-    QTest::newRow("new exe, copied") << "newLauncher.exe" << -1 << true << true << false << 0755;
-    QTest::newRow("new exe, other fs") << "ZARK.exe" << -1 << false << true << true << 0755;
-}
-
-void TestFileUtils::copyFileInstalls()
-{
-    QFETCH(QString, target);
-    QFETCH(int, targetMode);
-    QFETCH(bool, keepSource);
-    QFETCH(bool, verify);
-    QFETCH(bool, otherFileSystem);
-    QFETCH(int, expectedMode);
-
-    const QString downloads = downloadFolder(otherFileSystem);
-    if (downloads.isEmpty())
-        QSKIP("no second file system (/dev/shm) here");
-    const QByteArray content = patterned(3 * (1 << 20) + 11);
-    const QString name = QFileInfo(target).fileName();
-    const QString source = downloads + QLatin1Char('/') + name;
-    const QString targetPath = path(QStringLiteral("Game/") + target);
-    QVERIFY(writeFile(source, content) && setFileMode(source, 0644));
-    if (targetMode >= 0)
-        QVERIFY(writeFile(targetPath, "old installed content") && setFileMode(targetPath, targetMode));
-
-    QVERIFY(LTools::copyFile(source, targetPath, keepSource, verify));
-    QCOMPARE(readFile(targetPath), content);
-    QCOMPARE(readFile(source), keepSource ? content : QByteArray("(unreadable)"));
-    // No temporary file beside the target or the source.
-    QCOMPARE(filesBelow(QFileInfo(targetPath).absolutePath()), QStringList {name});
-    QCOMPARE(filesBelow(downloads).size(), keepSource ? 1 : 0);
-#ifdef Q_OS_UNIX
-    // In octal; where the umask decides, only whether it can be executed.
-    const auto modeText = [expectedMode](int mode) {
-        if (expectedMode < 0)
-            return QString::fromLatin1(mode & 0111 ? "executable" : "not executable");
-        return QString::number(mode, 8);
-    };
-    const QString expected = modeText(expectedMode < 0 ? 0644 : expectedMode);
-    QCOMPARE(modeText(fileMode(targetPath)), expected);
-    if (keepSource)
-        QCOMPARE(QString::number(fileMode(source), 8), QStringLiteral("644"));
-    // Saving over a file keeps its mode too.
-    QVERIFY(LTools::saveFile(targetPath, QByteArray("saved again")));
-    QCOMPARE(modeText(fileMode(targetPath)), expected);
-#endif
-}
-
-void TestFileUtils::copyFileFailureKeepsBothFiles_data()
-{
-    QTest::addColumn<QString>("source"); // in the download folder; "none.pak" is missing
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<bool>("keepSource");
-    QTest::addColumn<bool>("otherFileSystem");
-
-    QTest::newRow("non-empty folder at the target") << "a.pak"
-                                                    << "Game/folder" << false << false;
-    QTest::newRow("target's parent is a file") << "a.pak"
-                                               << "Game/blocker/a.pak" << false << false;
-    QTest::newRow("new exe under a file") << "ZARK.exe"
-                                          << "Game/blocker/ZARK.exe" << false << false;
-    QTest::newRow("kept source, folder at the target") << "a.pak"
-                                                       << "Game/folder" << true << false;
-    QTest::newRow("other file system, folder at the target") << "a.pak"
-                                                             << "Game/folder" << false << true;
-    QTest::newRow("missing source") << "none.pak"
-                                    << "Game/old.pak" << false << false;
-}
-
-void TestFileUtils::copyFileFailureKeepsBothFiles()
-{
-    QFETCH(QString, source);
-    QFETCH(QString, target);
-    QFETCH(bool, keepSource);
-    QFETCH(bool, otherFileSystem);
-
-    const QString downloads = downloadFolder(otherFileSystem);
-    if (downloads.isEmpty())
-        QSKIP("no second file system (/dev/shm) here");
-    const QString sourcePath = downloads + QLatin1Char('/') + source;
-    if (source != QLatin1String("none.pak"))
-        QVERIFY(writeFile(sourcePath, "new content"));
-    QVERIFY(writeFile(path(QStringLiteral("Game/blocker")), "a file, not a folder"));
-    QVERIFY(writeFile(path(QStringLiteral("Game/folder/inside.txt")), "keep me"));
-    QVERIFY(writeFile(path(QStringLiteral("Game/old.pak")), "installed"));
-    const int sourceMode = fileMode(sourcePath);
-    const auto before = snapshot(root->path());
-    const auto downloadsBefore = snapshot(downloads);
-
-    QVERIFY(!LTools::copyFile(sourcePath, path(target), keepSource, true));
-    QCOMPARE(snapshot(root->path()), before);
-    QCOMPARE(snapshot(downloads), downloadsBefore);
-    QCOMPARE(fileMode(sourcePath), sourceMode);
-}
-
-void TestFileUtils::copyFileOntoItself()
-{
-    const QString file = path(QStringLiteral("a.pak"));
-    QVERIFY(writeFile(file, "content"));
-    QVERIFY(LTools::copyFile(file, file, false, true));
-    QCOMPARE(readFile(file), QByteArray("content"));
-}
-
-void TestFileUtils::stagedFileDiscardedLeavesNothing()
-{
-    const QString target = path(QStringLiteral("sub/file.bin"));
+private slots:
+    void init()
     {
-        StagedFile staged(target);
-        QVERIFY(staged.write(QByteArray("partial")));
-        // The bytes go to a temporary file beside the target, the digest is kept on the way.
-        QCOMPARE(filesBelow(root->path()).size(), 1);
-        QVERIFY(!QFileInfo::exists(target));
-        QCOMPARE(staged.md5Hex(), md5Hex("partial"));
-        QVERIFY(staged.write(QByteArray(" more")));
-        QCOMPARE(staged.md5Hex(), md5Hex("partial more"));
+        root = std::make_unique<QTemporaryDir>();
+        QVERIFY(root->isValid() && writeFile(path("Game/blocker"), "a file")
+            && writeFile(path("Game/folder/x"), "x"));
     }
-    QCOMPARE(filesBelow(root->path()), QStringList());
 
-    StagedFile staged(target);
-    QVERIFY(staged.write(QByteArray("whole")));
-    QVERIFY(staged.commit(StagedFile::VerifyOnDisk));
-    QCOMPARE(readFile(target), QByteArray("whole"));
-    QCOMPARE(filesBelow(root->path()), QStringList {QStringLiteral("sub/file.bin")});
-}
+    void sizeText_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("expected");
+        const QList<QPair<qint64, const char *>> rows
+            = {{0, "0.00 Bytes"}, {1023, "1023.00 Bytes"}, {1024, "1.00 KB"}, {1536, "1.50 KB"},
+                {1048575, "1024.00 KB"}, {1048576, "1.00 MB"}, {1073741824, "1.00 GB"},
+                {Q_INT64_C(5497558138880), "5120.00 GB"}, {-5000000, "-5000000.00 Bytes"}};
+        for (const auto &row : rows)
+            QTest::addRow("%lld", row.first) << row.first << QString(row.second);
+    }
+    void sizeText()
+    {
+        QFETCH(qint64, bytes);
+        QTEST(LTools::sizeText(bytes), "expected");
+    }
 
-void TestFileUtils::streamDigest_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("chunk");
-    QTest::newRow("empty") << 0 << 1;
-    QTest::newRow("small, inline") << 5000 << 333;
-    QTest::newRow("exactly the inline limit") << (1 << 20) << 4096;
-    QTest::newRow("one byte past it") << (1 << 20) + 1 << 4096;
-    QTest::newRow("large, odd chunks through a full queue") << 24 * 1024 * 1024 + 7 << 1000003;
-}
-
-// The digest must not depend on where the hashing happened or on how the stream was cut.
-void TestFileUtils::streamDigest()
-{
-    QFETCH(int, size);
-    QFETCH(int, chunk);
-    const QByteArray content = patterned(size, 5);
-    const int half = size / 2;
-    StreamDigest digest;
-    for (int round = 0; round < 2; ++round) { // the second round checks reset()
-        for (int at = 0; at < size; at += chunk) {
-            if (at <= half && half < at + chunk)
-                QCOMPARE(
-                    digest.result(), QCryptographicHash::hash(content.left(at), QCryptographicHash::Md5));
-            digest.addData(content.constData() + at, qMin(chunk, size - at));
+    // Read in blocks; an unreadable file has no digest, not even that of empty content.
+    void digests()
+    {
+        for (const QByteArray &content : {QByteArray(), patterned(1 << 20), patterned((1 << 20) + 1)}) {
+            QVERIFY(writeFile(path("f"), content));
+            QCOMPARE(LTools::fileMd5(path("f")).toHex(), md5Hex(content));
+            QVERIFY(LTools::checkFileMd5(path("f"), md5Hex(content)));
+            QVERIFY(!LTools::checkFileMd5(path("f"), md5Hex(content).toUpper()));
         }
-        QCOMPARE(digest.result().toHex(), md5Hex(content));
-        digest.reset();
+        for (const QString &unreadable : {path("missing"), path("Game/folder")})
+            QVERIFY(LTools::fileMd5(unreadable).isEmpty() && !LTools::checkFileMd5(unreadable, md5Hex("")));
     }
-    QCOMPARE(digest.result().toHex(), md5Hex(QByteArray()));
-}
+
+    void copyFile_data()
+    {
+        QTest::addColumn<QString>("source"); // below the download folder; missing when it starts with "none"
+        QTest::addColumn<QString>("target"); // below Game/
+        QTest::addColumn<int>("targetMode"); // -1: no target yet
+        QTest::addColumn<bool>("keepSource");
+        QTest::addColumn<bool>("otherFileSystem"); // installing cannot be a rename there
+        QTest::addColumn<int>("expectedMode"); // -1: not executable; -2: refused
+
+        const auto row = [](const char *tag, const char *target, int targetMode, bool keepSource,
+                             bool otherFs, int expectedMode, const char *source = "a.pak") {
+            QTest::newRow(tag) << QString(source) << QString(target) << targetMode << keepSource << otherFs
+                               << expectedMode;
+        };
+        row("moved over a file", "data/a.pak", 0644, false, false, 0644);
+        row("moved into new folders", "new/deeper/a.pak", -1, false, false, -1);
+        row("copied, kept", "data/a.pak", 0644, true, false, 0644);
+        row("other file system, moved", "data/a.pak", 0644, false, true, 0644);
+        // Execute bits are those of the file replaced; a new ".exe" can be started.
+        row("replaced executable, moved", "Launcher.exe", 0755, false, false, 0755);
+        row("replaced executable, copied", "Launcher.exe", 0755, true, false, 0755);
+        row("replaced private file, other fs", "secret.dat", 0600, false, true, 0600);
+        row("new exe, moved", "ZARK.exe", -1, false, false, 0755);
+        row("new exe, copied", "newLauncher.exe", -1, true, false, 0755);
+        row("new exe, other fs", "ZARK.exe", -1, false, true, 0755);
+        // On failure the target and the source stay as they were.
+        row("non-empty folder at the target", "folder", -1, false, false, -2);
+        row("folder at the target, other fs", "folder", -1, false, true, -2);
+        row("new exe under a file", "blocker/ZARK.exe", -1, false, false, -2, "ZARK.exe");
+        row("missing source", "data/a.pak", 0644, false, false, -2, "none.pak");
+    }
+    void copyFile()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        QFETCH(int, targetMode);
+        QFETCH(bool, keepSource);
+        QFETCH(int, expectedMode);
+
+        QFETCH(bool, otherFileSystem);
+        QString downloads = path("Update");
+        if (otherFileSystem) {
+            shm = std::make_unique<QTemporaryDir>("/dev/shm/fileutils-XXXXXX");
+            if (!shm->isValid())
+                QSKIP("no second file system (/dev/shm) here");
+            downloads = shm->path();
+        }
+        const QByteArray content = patterned(3 * (1 << 20) + 11);
+        const QString sourcePath = downloads + '/' + source;
+        const QString targetPath = path("Game/" + target);
+        QVERIFY(
+            source.startsWith("none") || (writeFile(sourcePath, content) && setFileMode(sourcePath, 0644)));
+        if (targetMode >= 0)
+            QVERIFY(writeFile(targetPath, "old installed content") && setFileMode(targetPath, targetMode));
+        const auto before = snapshot(root->path());
+        const auto downloadsBefore = snapshot(downloads);
+
+        QCOMPARE(LTools::copyFile(sourcePath, targetPath, keepSource, true), expectedMode != -2);
+        if (expectedMode == -2) {
+            QCOMPARE(snapshot(root->path()), before);
+            QCOMPARE(snapshot(downloads), downloadsBefore);
+            QCOMPARE(fileMode(sourcePath), source.startsWith("none") ? 0 : 0644);
+            return;
+        }
+        QCOMPARE(readFile(targetPath), content);
+        QCOMPARE(readFile(sourcePath), keepSource ? content : QByteArray("(unreadable)"));
+        // No temporary file beside the target or the source.
+        QCOMPARE(filesBelow(root->path()).filter(".part"), QStringList());
+        QCOMPARE(filesBelow(downloads).size(), keepSource ? 1 : 0);
+        const int mode = fileMode(targetPath);
+        QCOMPARE(QString::number(expectedMode < 0 ? mode & 0111 : mode, 8),
+            QString::number(qMax(expectedMode, 0), 8));
+        QCOMPARE(fileMode(sourcePath), keepSource ? 0644 : 0);
+        // Saving over a file replaces it in one step and keeps its mode too.
+        QVERIFY(LTools::saveFile(targetPath, "saved again") && readFile(targetPath) == "saved again");
+        QCOMPARE(fileMode(targetPath), mode);
+        QCOMPARE(filesBelow(root->path()).filter(".part"), QStringList());
+    }
+
+    // It used to end by deleting the file.
+    void copyFileOntoItself()
+    {
+        QVERIFY(writeFile(path("a.pak"), "content")
+            && LTools::copyFile(path("a.pak"), path("a.pak"), false, true));
+        QCOMPARE(readFile(path("a.pak")), QByteArray("content"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFileUtils)
 #include "tst_fileutils.moc"

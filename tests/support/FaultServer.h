@@ -5,9 +5,10 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QTcpServer>
+
+#include <numeric>
 
 // A small HTTP/1.1 server on 127.0.0.1 (port chosen by the system) for the update engine's
 // tests: scripted answers per path, with the faults a real network produces. Each connection
@@ -29,7 +30,7 @@ public:
 
         int status = 200;
         QByteArray body;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray location; // sent as Location when set: a path on this server or a URL
         Fault fault = Fault::None;
         qint64 cut = 0;
         // A trickle sends the body in steps of trickleBytes every trickleIntervalMs.
@@ -39,48 +40,45 @@ public:
         // to the client until then.
         bool announceLength = true;
 
-        static Answer ok(const QByteArray &body);
-        static Answer withStatus(int status, const QByteArray &body = QByteArray());
-        // location: a path on this server or an absolute URL.
-        static Answer redirect(const QByteArray &location, int status = 302);
-        static Answer stallBeforeHeaders();
-        static Answer stallAfter(const QByteArray &body, qint64 sentBytes);
-        static Answer resetAfter(const QByteArray &body, qint64 sentBytes);
-        static Answer trickle(const QByteArray &body, int bytesPerStep, int intervalMs);
+        static Answer ok(const QByteArray &body) { return {200, body}; }
+        static Answer withStatus(int status, const QByteArray &body = QByteArray()) { return {status, body}; }
+        static Answer redirect(const QByteArray &location) { return {302, "moved\n", location}; }
+        static Answer stallBeforeHeaders() { return {200, {}, {}, Fault::StallBeforeHeaders}; }
+        // Sends `sent` body bytes, then stalls or resets as fault says.
+        static Answer broken(Fault fault, const QByteArray &body, qint64 sent)
+        {
+            return {200, body, {}, fault, sent};
+        }
+        static Answer trickle(const QByteArray &body, int step, int ms)
+        {
+            return {200, body, {}, {}, 0, step, ms};
+        }
     };
 
     explicit FaultServer(QObject *parent = nullptr);
-    ~FaultServer() override;
 
-    bool listen();
-    quint16 port() const;
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     // "http://127.0.0.1:<port>" followed by path (which starts with "/").
-    QString url(const QString &path) const;
+    QString url(const QString &path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
 
     // Answers to successive requests for path; the last one repeats. Paths without a script
     // get 404.
-    void script(const QString &path, const QList<Answer> &answers);
-    void serve(const QString &path, const Answer &answer);
-    void serve(const QString &path, const QByteArray &body);
-    void failThenServe(const QString &path, int failures, const Answer &failure, const Answer &success);
-    // from redirects through hops - 1 intermediate paths to `to`: hops redirects in all.
-    void redirectChain(const QString &from, int hops, const QString &to);
+    void script(const QString &path, const QList<Answer> &answers) { m_scripts.insert(path, answers); }
+    void serve(const QString &path, const Answer &answer) { script(path, {answer}); }
+    void serve(const QString &path, const QByteArray &body) { script(path, {Answer::ok(body)}); }
 
-    int requestCount(const QString &path) const;
-    int totalRequests() const;
-    // Request line and headers of the latest request for path.
-    QByteArray lastRequestHead(const QString &path) const;
-    // Forgets scripts and counts; open connections are closed.
-    void clear();
+    int requestCount(const QString &path) const { return m_counts.value(path); }
+    int totalRequests() const { return std::accumulate(m_counts.cbegin(), m_counts.cend(), 0); }
 
 private:
-    void acceptConnections();
     void answer(class QTcpSocket *socket, const QByteArray &head);
 
     QTcpServer m_server;
     QHash<QString, QList<Answer>> m_scripts;
     QHash<QString, int> m_counts;
-    QHash<QString, QByteArray> m_heads;
 };
 
 #endif
