@@ -1,5 +1,6 @@
 #include "Downloader.h"
 #include "FaultServer.h"
+#include "LogCapture.h"
 #include "TestFiles.h"
 
 #include <QtTest>
@@ -107,6 +108,7 @@ private slots:
         QVERIFY(writeFile(saveDir() + "/a.pak", "old") && writeFile(saveDir() + "/blocker", "a file"));
         server->script("/a.pak", answers);
 
+        const LogCapture log;
         downloader->setTransferTimeout(timeoutMs);
         downloader->download(server->url("/a.pak"), saveDir(), name, !expectedHash.isEmpty(), expectedHash);
         QCOMPARE(failed->count() + finished->count(), 0);
@@ -119,6 +121,10 @@ private slots:
         QCOMPARE(server->requestCount("/a.pak"), error.isEmpty() ? answers.size() : name == "a.pak" ? 3 : 1);
         QCOMPARE(filesBelow(saveDir()), QStringList({"a.pak", "blocker"}));
         QCOMPARE(readFile(saveDir() + "/a.pak"), error.isEmpty() ? answers.last().body : "old");
+        // The log names each retry and the final failure by the address asked for.
+        const QByteArray url = "\"" + server->url("/a.pak").toUtf8() + "\"\n";
+        QCOMPARE(log.text().count("Debug: Retry to Download : " + url), server->requestCount("/a.pak") - 1);
+        QCOMPARE(log.text().contains("Debug: Download Failed : " + url), !error.isEmpty() && name == "a.pak");
     }
 
     void redirects_data()

@@ -106,11 +106,6 @@ bool GameFolder::writeScript(const QString &relative, const QByteArray &body) co
             | QFileDevice::ExeGroup);
 }
 
-bool GameFolder::installRecorder(const QString &relative) const
-{
-    return copyExecutable(QStringLiteral(TESTHELPER_PATH), path(relative));
-}
-
 GameFolder::WorkingDirectory::WorkingDirectory(const GameFolder &folder)
     : m_previous(QDir::currentPath())
 {

@@ -33,8 +33,6 @@ public:
     bool installDetectionTool() const;
     // A shell script as an executable below the game directory (POSIX stand-ins for tools).
     bool writeScript(const QString &relative, const QByteArray &body) const;
-    // The test helper under another name: it records its arguments to <name>.args.
-    bool installRecorder(const QString &relative) const;
 
     // Switches the process's working directory to Launcher/ for the lifetime of the object.
     class WorkingDirectory

@@ -2,8 +2,6 @@
 //   hold-mutex NAME MS   hold a named mutex (prints "held" once owned) for MS ms or until killed
 //   probe-mutex NAME MS  probe a named mutex without pause for MS ms (prints "probing" first)
 //   fatal MESSAGE        empty debug.log, install the log handler, log MESSAGE as fatal
-// Under any other name (a stand-in newLauncher.exe, say) it appends its arguments, one per
-// line, then "--", to <its own path>.args and exits 0.
 
 #include "LogFile.h"
 #include "Util.h"
@@ -19,11 +17,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (!QCoreApplication::applicationFilePath().endsWith(QLatin1String("/testhelper"))) {
-        QFile record(QCoreApplication::applicationFilePath() + QStringLiteral(".args"));
-        const QStringList lines = args.mid(1) << QStringLiteral("--");
-        return record.open(QIODevice::Append) && record.write((lines.join('\n') + '\n').toUtf8()) > 0 ? 0 : 1;
-    }
     const QString command = args.value(1);
     if (command == QLatin1String("hold-mutex")) {
         const NamedMutex::Handle handle = LTools::claimMutex(args.value(2)).handle;
