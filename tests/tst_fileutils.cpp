@@ -1,3 +1,4 @@
+#include "StreamDigest.h"
 #include "TestFiles.h"
 #include "Util.h"
 
@@ -149,6 +150,21 @@ private slots:
         QVERIFY(writeFile(path("a.pak"), "content")
             && LTools::copyFile(path("a.pak"), path("a.pak"), false, true));
         QCOMPARE(readFile(path("a.pak")), QByteArray("content"));
+    }
+
+    // The digest must not depend on whether the worker thread hashed it, nor on the cuts; after
+    // reset() it starts from nothing.
+    void streamDigest()
+    {
+        StreamDigest digest;
+        for (const int size : {5000, 1 << 20, (1 << 20) + 1, 24 * 1024 * 1024 + 7}) {
+            const QByteArray content = patterned(size, 5);
+            for (int at = 0; at < size; at += 1000003)
+                digest.addData(content.constData() + at, qMin(1000003, size - at));
+            QCOMPARE(digest.result().toHex(), md5Hex(content));
+            digest.reset();
+        }
+        QCOMPARE(digest.result().toHex(), md5Hex(QByteArray()));
     }
 };
 
