@@ -22,8 +22,6 @@
 #include <QSettings>
 #include <QTimer>
 #include <QUrl>
-#include <QWebFrame>
-#include <QWebPage>
 
 #include <limits>
 
@@ -44,25 +42,6 @@ QString iniText(const QSettings &settings, const QString &key, const QString &de
     if (value.type() == QVariant::StringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
-}
-
-// The page comes over plain HTTP into a program that may run elevated: a file: or custom
-// scheme link handed to the desktop could start a local program.
-bool isSafeExternalLink(const QUrl &url)
-{
-    static const QStringList allowed {
-        QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mailto")};
-    return url.isValid() && allowed.contains(url.scheme().toLower());
-}
-
-void openLink(const QUrl &url)
-{
-    qCDebug(lcStartup) << url.toString();
-    if (!isSafeExternalLink(url)) {
-        qCDebug(lcStartup) << "Link not opened, scheme not allowed:" << url.scheme();
-        return;
-    }
-    QDesktopServices::openUrl(url);
 }
 
 } // namespace
@@ -118,15 +97,7 @@ void Launcher::initializeUI()
 
     initializeButtonEvent();
 
-    // The only load: the form gives the view no start URL. A start URL would be fetched and
-    // then aborted here, and a failure already queued for it (no network, host not found) would
-    // reach the aborted reply and make Qt log an internal problem on every start.
-    ui->webView->load(QUrl(launcherSiteUrl));
-    QWebFrame *frame = ui->webView->page()->mainFrame();
-    frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
-    frame->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
-    ui->webView->page()->setLinkDelegationPolicy(QWebPage::DelegateAllLinks);
-    connect(ui->webView, &QWebView::linkClicked, this, &openLink);
+    ui->webView->showPage(QUrl(launcherSiteUrl));
 
     gameVersion = getGameVersion();
     setVersionLabel(gameVersion);
