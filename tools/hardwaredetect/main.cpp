@@ -19,6 +19,9 @@
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -40,8 +43,12 @@ const QSize StandardSizes[] = {
 
 bool hasDisplay()
 {
+#ifdef Q_OS_WIN
+    return true; // a Windows desktop session always has one
+#else
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#endif
 }
 
 QSize primaryScreenSize()
@@ -72,6 +79,11 @@ qint64 physicalMemoryMiB()
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0)
         return qint64(pages) * pageSize / (1024 * 1024);
+#elif defined(Q_OS_WIN)
+    MEMORYSTATUSEX status {};
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status))
+        return qint64(status.ullTotalPhys / (1024 * 1024));
 #endif
     return 0;
 }
