@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSplashScreen>
+#include <QTimer>
 
 #include <cstring>
 
@@ -125,8 +126,22 @@ std::unique_ptr<QSplashScreen> runFirstRunConfiguration(const GamePaths &paths)
 
 void removeLeftoverNewLauncher(const GamePaths &paths)
 {
-    if (LTools::mutexExists(MutexName::Launcher) && QFileInfo(paths.newLauncher).isFile())
-        LTools::deleteFile(paths.newLauncher);
+    if (!LTools::mutexExists(MutexName::Launcher) || !QFileInfo(paths.newLauncher).isFile()
+        || LTools::deleteFile(paths.newLauncher))
+        return;
+    // Windows refuses to delete the program of a process that has not quite ended, and the
+    // update mode starts this launcher just before it ends: try again for a while.
+    auto *retry = new QTimer(QCoreApplication::instance());
+    QObject::connect(retry, &QTimer::timeout, retry, [retry, path = paths.newLauncher, left = 50]() mutable {
+        const bool removed = LTools::deleteFile(path);
+        if (removed || --left == 0) {
+            if (!removed)
+                qCWarning(lcStartup).noquote() << "Cannot remove" << path;
+            retry->stop();
+            retry->deleteLater();
+        }
+    });
+    retry->start(200);
 }
 
 bool handOver(const GamePaths &paths)

@@ -31,7 +31,7 @@ bool confirmLauncherEnded();
 // the player the recommended quality. The splash stays up until the caller's window shows.
 std::unique_ptr<QSplashScreen> runFirstRunConfiguration(const GamePaths &paths);
 
-// Removes newLauncher.exe left by a completed self-update.
+// Removes newLauncher.exe left by a completed self-update, once the update mode's process lets it.
 void removeLeftoverNewLauncher(const GamePaths &paths);
 
 // After the loop ended with Launcher::HandOverExitCode: starts "newLauncher.exe update" detached.
