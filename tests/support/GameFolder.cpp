@@ -8,9 +8,18 @@
 #include <QFileInfo>
 #include <QSettings>
 
+QString windowsGame()
+{
+    return qEnvironmentVariable("LAUNCHER_WINDOWS_GAME");
+}
+
 QString builtFile(const QString &name)
 {
-    return QStringLiteral(LAUNCHER_BIN_DIR "/") + name;
+    const QString windows = windowsGame();
+    if (windows.isEmpty())
+        return QStringLiteral(LAUNCHER_BIN_DIR "/") + name;
+    const QString inLauncher = windows + QStringLiteral("/Launcher/") + name;
+    return QFileInfo::exists(inLauncher) ? inLauncher : windows + QLatin1Char('/') + name;
 }
 
 namespace {
@@ -23,6 +32,19 @@ bool copyExecutable(const QString &from, const QString &to)
         return false;
     return QFile::setPermissions(
         to, QFile::permissions(from) | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+}
+
+// Every file below from into to, but for the top-level entries named in skip.
+bool copyTree(const QString &from, const QString &to, const QStringList &skip = {})
+{
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = QDir(from).relativeFilePath(it.next());
+        if (!skip.contains(relative.section(QLatin1Char('/'), 0, 0))
+            && !copyExecutable(it.filePath(), to + QLatin1Char('/') + relative))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -73,6 +95,8 @@ void GameFolder::writeSettings(const QMap<QString, QVariant> &values) const
 
 bool GameFolder::installLauncher() const
 {
+    if (!windowsGame().isEmpty())
+        return copyTree(windowsGame() + QStringLiteral("/Launcher"), launcherDir());
     if (!copyExecutable(
             builtFile(QStringLiteral("Launcher.exe")), path(QStringLiteral("Launcher/Launcher.exe"))))
         return false;
@@ -93,6 +117,8 @@ bool GameFolder::installLauncher() const
 
 bool GameFolder::installDetectionTool() const
 {
+    if (!windowsGame().isEmpty())
+        return copyTree(windowsGame(), gameDir(), {QStringLiteral("Launcher"), QStringLiteral("ZARK.exe")});
     return copyExecutable(
         builtFile(QStringLiteral("hardwaredetect.exe")), path(QStringLiteral("hardwaredetect.exe")));
 }

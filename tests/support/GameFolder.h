@@ -27,9 +27,10 @@ public:
     // settings.ini in the game directory, keys as "Group/Key".
     void writeSettings(const QMap<QString, QVariant> &values) const;
 
-    // The built program, its catalogue and images into Launcher/, as a player's install has them.
+    // The built program, its catalogue and images into Launcher/, as a player's install has them
+    // (the Windows build's Launcher/ folder with its DLLs).
     bool installLauncher() const;
-    // The stand-in detection tool as <game>/hardwaredetect.exe.
+    // The stand-in detection tool as <game>/hardwaredetect.exe (with the Windows build's DLLs).
     bool installDetectionTool() const;
     // A shell script as an executable below the game directory (POSIX stand-ins for tools).
     bool writeScript(const QString &relative, const QByteArray &body) const;
@@ -49,6 +50,10 @@ private:
     QTemporaryDir m_dir;
 };
 
-QString builtFile(const QString &name); // a file in the build's bin folder
+// The Windows build's game folder (scripts/build-windows) when a test drives it under wine
+// (LAUNCHER_WINDOWS_GAME); empty for the build's own programs.
+QString windowsGame();
+// A file of the build: in its bin folder, or in the Windows game folder.
+QString builtFile(const QString &name);
 
 #endif

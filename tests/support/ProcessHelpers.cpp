@@ -11,8 +11,20 @@ void startLauncher(QProcess &process, const GameFolder &folder, const QStringLis
 {
     process.setWorkingDirectory(folder.launcherDir());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(folder.path(QStringLiteral("Launcher/Launcher.exe")), arguments);
+    const QString launcher = folder.path(QStringLiteral("Launcher/Launcher.exe"));
+    if (windowsGame().isEmpty())
+        process.start(launcher, arguments);
+    else
+        process.start(QStringLiteral("wine"),
+            {QStringLiteral("cmd"), QStringLiteral("/v:on"), QStringLiteral("/c"),
+                (QStringList {windowsPath(launcher)} + arguments).join(QLatin1Char(' '))
+                    + QStringLiteral(" & echo !errorlevel! & exit !errorlevel!")});
     process.waitForStarted();
+}
+
+QString windowsPath(const QString &path)
+{
+    return QStringLiteral("Z:") + QString(path).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 void startHelper(QProcess &process, const QStringList &arguments)

@@ -11,7 +11,11 @@ class GameFolder;
 namespace ProcessHelpers {
 
 // Starts the launcher installed in folder's Launcher/ with that folder as working directory.
+// The Windows build runs under wine as the child of cmd, a Windows parent, which prints the
+// exit code as Windows gives it, all 32 bits of it, and then ends with it.
 void startLauncher(QProcess &process, const GameFolder &folder, const QStringList &arguments = {});
+// How Windows programs under wine name a path: "Z:\tmp\x" for /tmp/x.
+QString windowsPath(const QString &path);
 // Runs the test helper with a subcommand; for holding mutexes and logging in a child.
 void startHelper(QProcess &process, const QStringList &arguments);
 
