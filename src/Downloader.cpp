@@ -31,13 +31,14 @@ SDownloader::~SDownloader()
 }
 
 void SDownloader::download(const QString &url, const QString &saveDir, const QString &fileName,
-    bool verifyHash, const QByteArray &expectedHash)
+    bool verifyHash, const QByteArray &expectedHash, const Limits &limits)
 {
     releaseReply();
     attempts = 0;
     lastError.clear();
     this->verifyHash = verifyHash;
     this->expectedHash = expectedHash;
+    this->limits = limits;
     this->saveDir = saveDir;
     this->fileName = fileName;
     startRequest(QUrl(url, QUrl::TolerantMode));
@@ -75,7 +76,8 @@ void SDownloader::setTransferTimeout(int milliseconds)
 
 void SDownloader::startRequest(const QUrl &url)
 {
-    staged = std::make_unique<StagedFile>(saveDir + QLatin1Char('/') + fileName);
+    staged = std::make_unique<StagedFile>(saveDir + QLatin1Char('/') + fileName, !limits.sha256Hex.isEmpty());
+    stopReason.clear();
     if (readBuffer.isEmpty())
         readBuffer.resize(ReplyBufferSize);
 
@@ -84,10 +86,20 @@ void SDownloader::startRequest(const QUrl &url)
     request.setMaximumRedirectsAllowed(MaxRedirects);
     // An inactivity limit: a slow but steady transfer runs as long as it needs.
     request.setTransferTimeout(timeoutMs);
+    // The bytes as stored: Qt would inflate a compressed body silently, past any size bound.
+    request.setRawHeader("Accept-Encoding", "identity");
     reply = networkManager.get(request);
     reply->setReadBufferSize(ReplyBufferSize);
 
     connect(reply, &QNetworkReply::downloadProgress, this, &SDownloader::downloadProgress);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (limits.maxBytes >= 0 && length.isValid() && length.toLongLong() > limits.maxBytes
+            && reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isNull())
+            stopAttempt(QStringLiteral("The server announced %1 bytes where at most %2 were expected")
+                            .arg(length.toLongLong())
+                            .arg(limits.maxBytes));
+    });
     connect(reply, &QNetworkReply::readyRead, this, [this] {
         if (!storeAvailableBytes())
             abandonUnsavable();
@@ -114,13 +126,43 @@ void SDownloader::releaseReply()
 
 bool SDownloader::storeAvailableBytes()
 {
-    for (;;) {
+    // Stopping ends this reply, and the retry may already have started the next one.
+    const QNetworkReply *const current = reply;
+    while (reply && reply == current && stopReason.isEmpty()) {
         const qint64 got = reply->read(readBuffer.data(), readBuffer.size());
         if (got <= 0)
             return true;
+        if (limits.maxBytes >= 0 && staged->size() + got > limits.maxBytes) {
+            stopAttempt(QStringLiteral("More than the %1 bytes expected arrived").arg(limits.maxBytes));
+            return true;
+        }
         if (!staged->write(readBuffer.constData(), got))
             return false;
     }
+    return true;
+}
+
+// A hostile server could otherwise fill the disk: the attempt ends here and counts as failed.
+void SDownloader::stopAttempt(const QString &reason)
+{
+    if (!reply || !stopReason.isEmpty())
+        return;
+    stopReason = reason;
+    staged->discard();
+    reply->abort(); // finished follows at once and counts the attempt
+}
+
+QString SDownloader::digestProblem()
+{
+    const QByteArray digest = staged->md5Hex();
+    if (!CheckHash(digest))
+        return QStringLiteral("MD5 %1 where %2 was expected")
+            .arg(QString::fromLatin1(digest), QString::fromLatin1(expectedHash));
+    const QByteArray sha256 = staged->sha256Hex();
+    if (!limits.sha256Hex.isEmpty() && sha256 != limits.sha256Hex)
+        return QStringLiteral("SHA-256 %1 where %2 was expected")
+            .arg(QString::fromLatin1(sha256), QString::fromLatin1(limits.sha256Hex));
+    return QString();
 }
 
 // A disk that refuses the bytes will not take them on the next attempt either.
@@ -141,6 +183,10 @@ void SDownloader::fail(const QString &reason)
 
 bool SDownloader::transferSucceeded(QString *errorText) const
 {
+    if (!stopReason.isEmpty()) {
+        *errorText = stopReason;
+        return false;
+    }
     if (reply->error() == QNetworkReply::OperationCanceledError) {
         // Nothing here aborts a running reply without disconnecting first: only the transfer's
         // inactivity limit cancels one.
@@ -192,11 +238,13 @@ void SDownloader::fileDownloadFinished()
         abandonUnsavable();
         return;
     }
+    if (!stopReason.isEmpty()) {
+        retryOrGiveUp(stopReason);
+        return;
+    }
     if (verifyHash) {
-        const QByteArray digest = staged->md5Hex();
-        if (!CheckHash(digest)) {
-            retryOrGiveUp(QStringLiteral("MD5 %1 where %2 was expected")
-                              .arg(QString::fromLatin1(digest), QString::fromLatin1(expectedHash)));
+        if (const QString problem = digestProblem(); !problem.isEmpty()) {
+            retryOrGiveUp(problem);
             return;
         }
     }

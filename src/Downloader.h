@@ -12,6 +12,13 @@ class QNetworkReply;
 class QUrl;
 class StagedFile;
 
+// More that a download must satisfy besides its MD5.
+struct DownloadLimits
+{
+    QByteArray sha256Hex; // checked with the MD5 when not empty
+    qint64 maxBytes = -1; // a transfer that delivers more fails as an attempt; -1: no bound
+};
+
 // Fetches one file at a time over HTTP into saveDir/fileName, optionally checked against an
 // MD5 digest, with at most three attempts. Exactly one of downloadFileFinished or
 // downloadFailed follows each download() call, always from the event loop.
@@ -24,12 +31,13 @@ class SDownloader : public QObject
 
 public:
     static constexpr int DefaultTransferTimeout = 30 * 1000;
+    using Limits = DownloadLimits;
 
     explicit SDownloader(QObject *parent = nullptr);
     ~SDownloader() override;
 
     void download(const QString &url, const QString &saveDir, const QString &fileName, bool verifyHash,
-        const QByteArray &expectedHash);
+        const QByteArray &expectedHash, const Limits &limits = Limits());
     // digestHex: lowercase hexadecimal MD5 of the received body.
     bool CheckHash(const QByteArray &digestHex);
     void Retry();
@@ -53,6 +61,8 @@ private:
     void startRequest(const QUrl &url);
     void releaseReply();
     bool storeAvailableBytes();
+    void stopAttempt(const QString &reason);
+    QString digestProblem();
     void abandonUnsavable();
     bool transferSucceeded(QString *errorText) const;
     void retryOrGiveUp(const QString &reason);
@@ -62,6 +72,8 @@ private:
     QNetworkReply *reply = nullptr;
     bool verifyHash = false;
     QByteArray expectedHash;
+    Limits limits;
+    QString stopReason; // why this side ended the running attempt
     QString saveDir;
     QString fileName;
     int attempts = 0;

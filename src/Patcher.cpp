@@ -2,6 +2,7 @@
 
 #include "Downloader.h"
 #include "Logging.h"
+#include "ReleaseTrust.h"
 #include "UpdateManifest.h"
 #include "Util.h"
 
@@ -9,6 +10,7 @@
 #include <QMetaObject>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -72,20 +74,52 @@ void Patcher::failRun(const QString &reason)
 
 // ---- Update check ---------------------------------------------------------------------------
 
+void Patcher::setReleaseTrust(std::shared_ptr<ReleaseTrust> trust)
+{
+    this->trust = std::move(trust);
+}
+
+bool Patcher::signaturesRequired() const
+{
+    return trust && trust->isEnabled();
+}
+
+void Patcher::fetchList(Phase phase, const QString &url, const QString &name)
+{
+    currentPhase = phase;
+    SDownloader::Limits limits;
+    limits.maxBytes = ManifestSizeLimit;
+    listDownloader->download(url, downloadDir, name, false, QByteArray(), limits);
+}
+
 void Patcher::UpdateCheck()
 {
-    currentPhase = Phase::VersionList;
-    listDownloader->download(
-        UpdateManifest::versionListUrl(listBaseUrl), downloadDir, versionListName, false, QByteArray());
+    fetchList(Phase::VersionList, UpdateManifest::versionListUrl(listBaseUrl), versionListName);
 }
 
 void Patcher::listDownloaded()
 {
+    const QString versionListUrl = UpdateManifest::versionListUrl(listBaseUrl);
+    const QString updateListUrl = UpdateManifest::updateListUrl(fileBaseUrl);
     switch (currentPhase) {
     case Phase::VersionList:
+        if (signaturesRequired())
+            fetchList(Phase::VersionSignature, versionListUrl + ReleaseTrust::SignatureSuffix,
+                versionListName + ReleaseTrust::SignatureSuffix);
+        else
+            versionListDownloadFinished();
+        break;
+    case Phase::VersionSignature:
         versionListDownloadFinished();
         break;
     case Phase::UpdateList:
+        if (signaturesRequired())
+            fetchList(Phase::UpdateListSignature, updateListUrl + ReleaseTrust::SignatureSuffix,
+                updateListName + ReleaseTrust::SignatureSuffix);
+        else
+            updateListDownloadFinished();
+        break;
+    case Phase::UpdateListSignature:
         updateListDownloadFinished();
         break;
     default:
@@ -95,23 +129,74 @@ void Patcher::listDownloaded()
 
 void Patcher::listDownloadFailed()
 {
-    if (currentPhase == Phase::VersionList || currentPhase == Phase::UpdateList)
+    if (currentPhase == Phase::VersionList || currentPhase == Phase::VersionSignature
+        || currentPhase == Phase::UpdateList || currentPhase == Phase::UpdateListSignature)
         failCheck(listDownloader->errorString());
+}
+
+// Read whole, so that the bytes parsed are the bytes whose signature was checked.
+std::optional<QByteArray> Patcher::readManifest(const QString &name)
+{
+    QFile file(downloadDir + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        lastError = QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return std::nullopt;
+    }
+    if (file.size() > ManifestSizeLimit) {
+        lastError = QStringLiteral("%1 is larger than %2 bytes").arg(file.fileName()).arg(ManifestSizeLimit);
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+// url: where the manifest came from, or empty for a list read again by the copy run.
+bool Patcher::checkSignature(const QString &name, const QByteArray &manifest, const QString &url)
+{
+    if (!signaturesRequired())
+        return true;
+    const QString signatureName = name + ReleaseTrust::SignatureSuffix;
+    const std::optional<QByteArray> signature = readManifest(signatureName);
+    QString cause = lastError;
+    bool trusted = false;
+    if (signature && url.isEmpty()) {
+        trusted = trust->verifyStored(manifest, *signature, &cause);
+    } else if (signature) {
+        std::optional<ReleaseTrust::Range> range;
+        if (name == updateListName)
+            range = ReleaseTrust::Range {selectedDir, updateInfo.targetVersion};
+        trusted = trust->accept(url, manifest, *signature, range, &cause);
+    }
+    if (trusted)
+        return true;
+    lastError = QStringLiteral("Signature check of %1 failed: %2").arg(url.isEmpty() ? name : url, cause);
+    // What failed its check is not left for a later copy run to find.
+    LTools::deleteFile(downloadDir + QLatin1Char('/') + name);
+    LTools::deleteFile(downloadDir + QLatin1Char('/') + signatureName);
+    return false;
 }
 
 void Patcher::versionListDownloadFinished()
 {
     const QString path = downloadDir + QLatin1Char('/') + versionListName;
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!QFile::exists(path)) {
         currentPhase = Phase::Idle;
         emit updateCheckFinished();
         return;
     }
+    const std::optional<QByteArray> xml = readManifest(versionListName);
+    if (!xml && !signaturesRequired()) {
+        currentPhase = Phase::Idle;
+        emit updateCheckFinished();
+        return;
+    }
+    if (!xml || !checkSignature(versionListName, *xml, UpdateManifest::versionListUrl(listBaseUrl))) {
+        failCheck(lastError);
+        return;
+    }
     const UpdateManifest::VersionSelection selection
-        = UpdateManifest::selectVersion(&file, currentVersion, listBaseUrl);
-    file.close();
+        = UpdateManifest::selectVersion(*xml, currentVersion, listBaseUrl);
     LTools::deleteFile(path);
+    LTools::deleteFile(path + ReleaseTrust::SignatureSuffix);
 
     if (selection.unsafe) {
         failCheck(unsafeText(versionListName, *selection.unsafe));
@@ -128,10 +213,9 @@ void Patcher::versionListDownloadFinished()
     }
 
     updateInfo.targetVersion = selection.targetVersion;
+    selectedDir = selection.dir;
     fileBaseUrl = UpdateManifest::fileBaseUrl(listBaseUrl, selection.dir);
-    currentPhase = Phase::UpdateList;
-    listDownloader->download(
-        UpdateManifest::updateListUrl(fileBaseUrl), downloadDir, updateListName, false, QByteArray());
+    fetchList(Phase::UpdateList, UpdateManifest::updateListUrl(fileBaseUrl), updateListName);
 }
 
 void Patcher::updateListDownloadFinished()
@@ -140,7 +224,7 @@ void Patcher::updateListDownloadFinished()
     // The list was just fetched: one that cannot be read, stops early or names unsafe paths
     // must not be taken for "all files current", or the caller records a version whose files
     // were never checked.
-    if (readUpdateListFile() != ListReading::Read) {
+    if (readUpdateListFile(true) != ListReading::Read) {
         failCheck(lastError);
         return;
     }
@@ -152,23 +236,22 @@ void Patcher::updateListDownloadFinished()
 
 bool Patcher::readUpdateList()
 {
-    if (readUpdateListFile() != ListReading::Unusable)
+    if (readUpdateListFile(false) != ListReading::Unusable)
         return true;
     qCDebug(lcUpdate).noquote() << lastError;
     return false;
 }
 
-Patcher::ListReading Patcher::readUpdateListFile()
+Patcher::ListReading Patcher::readUpdateListFile(bool fetched)
 {
-    const QString path = downloadDir + QLatin1Char('/') + updateListName;
-    QFile file(path);
-    if (!file.exists())
+    if (!QFile::exists(downloadDir + QLatin1Char('/') + updateListName))
         return ListReading::Missing;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        lastError = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> xml = readManifest(updateListName);
+    if (!xml
+        || !checkSignature(
+            updateListName, *xml, fetched ? UpdateManifest::updateListUrl(fileBaseUrl) : QString()))
         return ListReading::Unusable;
-    }
-    const UpdateManifest::FileList list = UpdateManifest::readFileList(&file);
+    const UpdateManifest::FileList list = UpdateManifest::readFileList(*xml);
     if (list.unsafe) {
         lastError = unsafeText(updateListName, *list.unsafe);
         return ListReading::Unusable;
@@ -188,7 +271,15 @@ Patcher::ListReading Patcher::readUpdateListFile()
             updateInfo.files.clear();
             return ListReading::Unusable;
         }
-        if (LTools::checkFileMd5(info.installPath(), info.md5.toUtf8()))
+        // An MD5 alone can be forged by a collision; a signed list must pin the SHA-256 too.
+        if (signaturesRequired() && info.sha256.isEmpty()) {
+            lastError = unsafeText(updateListName,
+                UpdateManifest::UnsafeEntry(QStringLiteral("File"), QStringLiteral("SHA256"), QString(),
+                    QStringLiteral("missing from a signed list"), 0));
+            updateInfo.files.clear();
+            return ListReading::Unusable;
+        }
+        if (LTools::checkFileDigests(info.installPath(), info.md5.toUtf8(), info.sha256.toUtf8()))
             continue;
         info.size = qMax<qint64>(info.size, 0);
         updateInfo.files.append(info);
@@ -254,8 +345,14 @@ void Patcher::startDownload(bool copyAfterDownload)
 
 void Patcher::downloadCurrentFile()
 {
+    SDownloader::Limits limits;
+    limits.sha256Hex = currentFile.sha256.toUtf8();
+    // A correct list gives each file's size; more bytes than that are a server filling the disk.
+    // A signed list is trusted to give it, even when it is 0.
+    if (currentFile.size > 0 || signaturesRequired())
+        limits.maxBytes = currentFile.size;
     fileDownloader->download(
-        currentFile.url, currentFile.downloadDir, currentFile.name, true, currentFile.md5.toUtf8());
+        currentFile.url, currentFile.downloadDir, currentFile.name, true, currentFile.md5.toUtf8(), limits);
 }
 
 void Patcher::fileDownloadProgress(qlonglong received, qlonglong total)
@@ -341,10 +438,15 @@ void Patcher::copyStep()
     const UpdateFileInfo record = workQueue.takeLast();
     constexpr bool keepSource = false;
     constexpr bool verify = true;
+    // The downloads waited on disk since they were checked: a signed list's files are checked again.
+    const bool intact = record.sha256.isEmpty()
+        || LTools::checkFileDigests(record.downloadPath(), record.md5.toUtf8(), record.sha256.toUtf8());
     // The timer stays stopped: a failed run is not resumed.
-    if (!LTools::copyFile(record.downloadPath(), record.installPath(), keepSource, verify)) {
+    if (!intact || !LTools::copyFile(record.downloadPath(), record.installPath(), keepSource, verify)) {
         currentPhase = Phase::Idle;
-        lastError = QStringLiteral("Cannot copy %1 to %2").arg(record.downloadPath(), record.installPath());
+        lastError = intact
+            ? QStringLiteral("Cannot copy %1 to %2").arg(record.downloadPath(), record.installPath())
+            : QStringLiteral("%1 no longer matches its digests").arg(record.downloadPath());
         qCDebug(lcUpdate).noquote() << lastError;
         emit copyFileFailed();
         return;

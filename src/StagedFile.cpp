@@ -7,8 +7,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-StagedFile::StagedFile(const QString &targetPath)
+StagedFile::StagedFile(const QString &targetPath, bool withSha256)
     : m_targetPath(targetPath)
+    , m_hash(withSha256)
 { }
 
 StagedFile::~StagedFile()

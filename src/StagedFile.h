@@ -19,7 +19,7 @@ class StagedFile
 public:
     enum Verification { TrustWrites, VerifyOnDisk };
 
-    explicit StagedFile(const QString &targetPath);
+    explicit StagedFile(const QString &targetPath, bool withSha256 = false);
     ~StagedFile();
     StagedFile(const StagedFile &) = delete;
     StagedFile &operator=(const StagedFile &) = delete;
@@ -35,6 +35,8 @@ public:
     // Digest of everything written so far.
     QByteArray md5() const;
     QByteArray md5Hex() const { return md5().toHex(); }
+    // Empty unless asked for at construction.
+    QByteArray sha256Hex() const { return m_hash.sha256().toHex(); }
     // With VerifyOnDisk the temporary file is read back and must match md5().
     bool commit(Verification verification = TrustWrites);
     void discard();

@@ -7,9 +7,19 @@ constexpr qint64 InlineLimit = 1 << 20;
 constexpr std::size_t QueueLimit = 2;
 } // namespace
 
-StreamDigest::StreamDigest()
-    : m_hash(QCryptographicHash::Md5)
-{ }
+StreamDigest::StreamDigest(bool withSha256)
+    : m_md5(Crypto::Algorithm::Md5)
+{
+    if (withSha256)
+        m_sha256.emplace(Crypto::Algorithm::Sha256);
+}
+
+void StreamDigest::hash(const char *data, qint64 size)
+{
+    m_md5.addData(data, size);
+    if (m_sha256)
+        m_sha256->addData(data, size);
+}
 
 StreamDigest::~StreamDigest()
 {
@@ -28,7 +38,7 @@ void StreamDigest::addData(const char *data, qint64 size)
     if (size <= 0)
         return;
     if (!m_worker.joinable() && m_inlineBytes + size <= InlineLimit) {
-        m_hash.addData(data, int(size));
+        hash(data, size);
         m_inlineBytes += size;
         return;
     }
@@ -45,11 +55,22 @@ void StreamDigest::addData(const char *data, qint64 size)
 
 QByteArray StreamDigest::result()
 {
-    if (!m_worker.joinable())
-        return m_hash.result();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    waitUntilIdle(lock);
-    return m_hash.result();
+    if (m_worker.joinable()) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        waitUntilIdle(lock);
+    }
+    return m_md5.result();
+}
+
+QByteArray StreamDigest::sha256()
+{
+    if (!m_sha256)
+        return QByteArray();
+    if (m_worker.joinable()) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        waitUntilIdle(lock);
+    }
+    return m_sha256->result();
 }
 
 void StreamDigest::reset()
@@ -59,7 +80,9 @@ void StreamDigest::reset()
         m_queue.clear();
         waitUntilIdle(lock);
     }
-    m_hash.reset();
+    m_md5.reset();
+    if (m_sha256)
+        m_sha256->reset();
     m_inlineBytes = 0;
 }
 
@@ -80,7 +103,7 @@ void StreamDigest::hashQueued()
         m_busy = true;
         lock.unlock();
         m_changed.notify_all();
-        m_hash.addData(block);
+        hash(block.constData(), block.size());
         lock.lock();
         m_busy = false;
         m_changed.notify_all();
