@@ -75,8 +75,7 @@ bool ReleaseTrust::accept(const QString &listUrl, const QByteArray &manifest, co
         if (fields->value(QStringLiteral("dir")) != range->dir || !versionOk || version != range->version) {
             *error = QStringLiteral("signed for range dir:%1 version:%2, not for dir:%3 version:%4")
                          .arg(fields->value(QStringLiteral("dir")), fields->value(QStringLiteral("version")),
-                             range->dir)
-                         .arg(double(range->version));
+                             range->dir, QString::number(double(range->version), 'g', 6));
             return false;
         }
     }

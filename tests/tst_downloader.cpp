@@ -8,6 +8,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(QList<FaultServer::Answer>)
+Q_DECLARE_METATYPE(DownloadLimits)
 
 using Answer = FaultServer::Answer;
 using Fault = Answer::Fault;
@@ -58,14 +59,30 @@ private slots:
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("error"); // in errorString(); empty: succeeds
+        QTest::addColumn<DownloadLimits>("limits");
 
         const QByteArray body = patterned(200 * 1024 + 3);
         const QByteArray digest = md5Hex(body);
         const auto row = [](const char *tag, const Answers &answers, const QByteArray &expectedHash,
-                             const char *error = "", int timeoutMs = 30000, const QString &name = "a.pak") {
-            QTest::newRow(tag) << answers << expectedHash << timeoutMs << name << QString(error);
+                             const char *error = "", int timeoutMs = 30000, const QString &name = "a.pak",
+                             const DownloadLimits &limits = {}) {
+            QTest::newRow(tag) << answers << expectedHash << timeoutMs << name << QString(error) << limits;
         };
         row("checked", {Answer::ok(body)}, digest);
+        // Large enough for the digests to be computed on their worker thread.
+        const QByteArray large = patterned(3 << 20);
+        const QByteArray largeSha = QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex();
+        row("both digests, exactly the listed size", {Answer::ok(large)}, md5Hex(large), "", 30000, "a.pak",
+            {largeSha, large.size()});
+        // What an MD5 collision gives: the MD5 matches, the SHA-256 does not.
+        row("right MD5, other SHA-256", {Answer::ok(large)}, md5Hex(large), "SHA-256 ", 30000, "a.pak",
+            {QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex(), -1});
+        row("more bytes than listed, announced", {Answer::ok(body)}, digest,
+            "The server announced 204803 bytes where at most 204802", 30000, "a.pak", {{}, body.size() - 1});
+        Answer endless = Answer::ok(large);
+        endless.announceLength = false;
+        row("more bytes than listed, unannounced", {endless}, md5Hex(large),
+            "last: More than the 1024 bytes expected arrived", 30000, "a.pak", {{}, 1024});
 
         row("empty body with the empty digest", {Answer::ok(QByteArray())}, md5Hex(QByteArray()));
         row("fail twice then serve", {Answer::withStatus(500), Answer::withStatus(503), Answer::ok(body)},
@@ -104,13 +121,15 @@ private slots:
         QFETCH(int, timeoutMs);
         QFETCH(QString, name);
         QFETCH(QString, error);
+        QFETCH(DownloadLimits, limits);
 
         QVERIFY(writeFile(saveDir() + "/a.pak", "old") && writeFile(saveDir() + "/blocker", "a file"));
         server->script("/a.pak", answers);
 
         const LogCapture log;
         downloader->setTransferTimeout(timeoutMs);
-        downloader->download(server->url("/a.pak"), saveDir(), name, !expectedHash.isEmpty(), expectedHash);
+        downloader->download(
+            server->url("/a.pak"), saveDir(), name, !expectedHash.isEmpty(), expectedHash, limits);
         QCOMPARE(failed->count() + finished->count(), 0);
         QCOMPARE(result(), error.isEmpty() ? Finished : Failed);
         QVERIFY2(downloader->errorString().contains(error)
