@@ -129,6 +129,11 @@ void Patcher::listDownloaded()
 
 void Patcher::listDownloadFailed()
 {
+    // A list whose signature could not be fetched is not left for a later run to read.
+    if (currentPhase == Phase::VersionSignature)
+        LTools::deleteFile(downloadDir + QLatin1Char('/') + versionListName);
+    if (currentPhase == Phase::UpdateListSignature)
+        LTools::deleteFile(downloadDir + QLatin1Char('/') + updateListName);
     if (currentPhase == Phase::VersionList || currentPhase == Phase::VersionSignature
         || currentPhase == Phase::UpdateList || currentPhase == Phase::UpdateListSignature)
         failCheck(listDownloader->errorString());
