@@ -1,3 +1,4 @@
+#include "Downloader.h"
 #include "NginxServer.h"
 #include "Patcher.h"
 #include "Publishing.h"
@@ -33,6 +34,9 @@ class TestUpdateNginx : public QObject
 
     QTemporaryDir work;
     std::unique_ptr<NginxServer> nginx;
+    // https, each with a CA of its own; only tls's is trusted.
+    NginxServer tls {work.filePath(QStringLiteral("site"))};
+    NginxServer stranger {work.filePath(QStringLiteral("site"))};
 
 private slots:
     void initTestCase()
@@ -52,6 +56,32 @@ private slots:
                 QSKIP("nginx is not installed");
             QFAIL(qPrintable(nginx->errorText()));
         }
+        QVERIFY2(tls.start({"--tls"}) && stranger.start({"--tls"}), qPrintable(tls.errorText()));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(tls.caFile()));
+        SDownloader::trustEnvironmentCertificates(); // as the launcher does at start
+    }
+
+    // An https list address with the certificate checks on; https never hands over to http.
+    void httpsListAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("error"); // in errorString(); empty: the files are listed
+        const QString toHttp = QString("%1to-http/%2/").arg(tls.baseUrl()).arg(QUrl(nginx->baseUrl()).port());
+        QTest::newRow("trusted") << tls.baseUrl() << QString();
+        QTest::newRow("untrusted") << stranger.baseUrl() << QString("issuer certificate");
+        QTest::newRow("wrong host") << tls.baseUrl().replace("127.0.0.1", "localhost")
+                                    << QString("host name");
+        QTest::newRow("redirect to http") << toHttp << QString("Insecure redirect");
+    }
+    void httpsListAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, error);
+        Patcher patcher(address, work.filePath("https"), work.filePath("https"), 1.0f);
+        patcher.UpdateCheck();
+        QVERIFY(QTest::qWaitFor([&] { return patcher.phase() == Patcher::Phase::Idle; }, 60000));
+        QVERIFY2(patcher.errorString().contains(error), qPrintable(patcher.errorString()));
+        QCOMPARE(patcher.hasUpdateFiles(), error.isEmpty());
     }
 
     void updatesOlderInstall_data()
