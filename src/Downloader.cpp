@@ -4,9 +4,15 @@
 #include "StagedFile.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#if QT_CONFIG(ssl)
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslSocket>
+#endif
 
 namespace {
 
@@ -74,6 +80,28 @@ void SDownloader::setTransferTimeout(int milliseconds)
     timeoutMs = qMax(0, milliseconds);
 }
 
+void SDownloader::trustEnvironmentCertificates()
+{
+#if QT_CONFIG(ssl)
+    const QString path = qEnvironmentVariable("SSL_CERT_FILE");
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    const QList<QSslCertificate> authorities
+        = file.open(QIODevice::ReadOnly) ? QSslCertificate::fromDevice(&file) : QList<QSslCertificate>();
+    if (authorities.isEmpty()) {
+        qCWarning(lcNetwork).noquote() << "SSL_CERT_FILE" << path << "holds no readable certificate";
+        return;
+    }
+    // Not QSslConfiguration::addCaCertificates(), Qt 5.15's suggested replacement: a configuration
+    // given authorities of its own stops looking up the system's, and public servers then fail.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QSslSocket::addDefaultCaCertificates(authorities);
+    QT_WARNING_POP
+#endif
+}
+
 void SDownloader::startRequest(const QUrl &url)
 {
     staged = std::make_unique<StagedFile>(saveDir + QLatin1Char('/') + fileName, !limits.sha256Hex.isEmpty());
@@ -88,8 +116,15 @@ void SDownloader::startRequest(const QUrl &url)
     request.setTransferTimeout(timeoutMs);
     // The bytes as stored: Qt would inflate a compressed body silently, past any size bound.
     request.setRawHeader("Accept-Encoding", "identity");
+    certificateErrors.clear();
     reply = networkManager.get(request);
     reply->setReadBufferSize(ReplyBufferSize);
+#if QT_CONFIG(ssl)
+    connect(reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
+            certificateErrors << error.errorString();
+    });
+#endif
 
     connect(reply, &QNetworkReply::downloadProgress, this, &SDownloader::downloadProgress);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
@@ -196,6 +231,8 @@ bool SDownloader::transferSucceeded(QString *errorText) const
     }
     if (reply->error() != QNetworkReply::NoError) {
         *errorText = reply->errorString();
+        if (!certificateErrors.isEmpty())
+            *errorText += QLatin1String(": ") + certificateErrors.join(QLatin1String("; "));
         return false;
     }
     // A 3xx that was not followed (a less safe target, no Location) is no file either.

@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -49,6 +50,11 @@ public:
     void setTransferTimeout(int milliseconds);
     int transferTimeout() const { return timeoutMs; }
 
+    // Trusts the certificates of the PEM file named by SSL_CERT_FILE for every https address, in
+    // addition to the system's authorities: OpenSSL's variable, which Qt does not read itself.
+    // Called once at start, before the first download.
+    static void trustEnvironmentCertificates();
+
 signals:
     void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
     void downloadFailed();
@@ -82,6 +88,8 @@ private:
     std::unique_ptr<StagedFile> staged;
     QByteArray readBuffer;
     QString lastError;
+    // Why the current attempt's certificate check failed; Qt's error text does not say.
+    QStringList certificateErrors;
 };
 
 #endif

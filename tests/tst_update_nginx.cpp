@@ -1,3 +1,4 @@
+#include "Downloader.h"
 #include "Minisign.h"
 #include "NginxServer.h"
 #include "Patcher.h"
@@ -50,6 +51,9 @@ class TestUpdateNginx : public QObject
         return std::make_shared<ReleaseTrust>(ReleaseTrust::fromConfiguration(
             {}, keyLine("studio"), gameDir + "/release-serials.json", &problem));
     }
+    // https, each with a CA of its own; only tls's is trusted.
+    NginxServer tls {work.filePath(QStringLiteral("root"))};
+    NginxServer stranger {work.filePath(QStringLiteral("root"))};
 
 private slots:
     void initTestCase()
@@ -71,6 +75,33 @@ private slots:
             QFAIL(qPrintable(nginx->errorText()));
         }
         siteUrl = nginx->baseUrl() + "site/";
+        QVERIFY2(tls.start({"--tls"}) && stranger.start({"--tls"}), qPrintable(tls.errorText()));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(tls.caFile()));
+        SDownloader::trustEnvironmentCertificates(); // as the launcher does at start
+    }
+
+    // An https list address with the certificate checks on; https never hands over to http.
+    void httpsListAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("error"); // in errorString(); empty: the files are listed
+        const QString toHttp
+            = QString("%1to-http/%2/site/").arg(tls.baseUrl()).arg(QUrl(nginx->baseUrl()).port());
+        QTest::newRow("trusted") << tls.baseUrl() + "site/" << QString();
+        QTest::newRow("untrusted") << stranger.baseUrl() + "site/" << QString("issuer certificate");
+        QTest::newRow("wrong host") << tls.baseUrl().replace("127.0.0.1", "localhost") + "site/"
+                                    << QString("host name");
+        QTest::newRow("redirect to http") << toHttp << QString("Insecure redirect");
+    }
+    void httpsListAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, error);
+        Patcher patcher(address, work.filePath("https"), work.filePath("https"), 1.0f);
+        patcher.UpdateCheck();
+        QVERIFY(QTest::qWaitFor([&] { return patcher.phase() == Patcher::Phase::Idle; }, 60000));
+        QVERIFY2(patcher.errorString().contains(error), qPrintable(patcher.errorString()));
+        QCOMPARE(patcher.hasUpdateFiles(), error.isEmpty());
     }
 
     void updatesOlderInstall_data()
