@@ -47,6 +47,14 @@ void SDownloader::download(const QString &url, const QString &saveDir, const QSt
     this->limits = limits;
     this->saveDir = saveDir;
     this->fileName = fileName;
+    rangeAllowed = true;
+    refetched = false;
+    // Only content known in advance can be continued later: its digest names the staged bytes
+    // and proves the joined whole.
+    resumable = verifyHash && !expectedHash.isEmpty();
+    staged = std::make_unique<StagedFile>(saveDir + QLatin1Char('/') + fileName, !limits.sha256Hex.isEmpty());
+    if (resumable && staged->openResumable(QString::fromLatin1(expectedHash)) && staged->size() > 0)
+        qCDebug(lcNetwork).noquote() << "Resuming" << fileName << "at byte" << staged->size();
     startRequest(QUrl(url, QUrl::TolerantMode));
 }
 
@@ -104,10 +112,14 @@ void SDownloader::trustEnvironmentCertificates()
 
 void SDownloader::startRequest(const QUrl &url)
 {
-    staged = std::make_unique<StagedFile>(saveDir + QLatin1Char('/') + fileName, !limits.sha256Hex.isEmpty());
     stopReason.clear();
+    restartReason.clear();
+    acceptingBody = true;
     if (readBuffer.isEmpty())
         readBuffer.resize(ReplyBufferSize);
+    if (!resumable || !rangeAllowed)
+        staged->truncate();
+    rangeStart = staged->size();
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -116,6 +128,13 @@ void SDownloader::startRequest(const QUrl &url)
     request.setTransferTimeout(timeoutMs);
     // The bytes as stored: Qt would inflate a compressed body silently, past any size bound.
     request.setRawHeader("Accept-Encoding", "identity");
+    if (rangeStart > 0) {
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(rangeStart) + '-');
+        // Without it a file changed on the server would be spliced onto the old bytes.
+        QFile validator(StagedFile::validatorPath(staged->stagingPath()));
+        if (validator.open(QIODevice::ReadOnly))
+            request.setRawHeader("If-Range", validator.readAll().trimmed());
+    }
     certificateErrors.clear();
     reply = networkManager.get(request);
     reply->setReadBufferSize(ReplyBufferSize);
@@ -126,30 +145,60 @@ void SDownloader::startRequest(const QUrl &url)
     });
 #endif
 
-    connect(reply, &QNetworkReply::downloadProgress, this, &SDownloader::downloadProgress);
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (limits.maxBytes >= 0 && length.isValid() && length.toLongLong() > limits.maxBytes
-            && reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isNull())
-            stopAttempt(QStringLiteral("The server announced %1 bytes where at most %2 were expected")
-                            .arg(length.toLongLong())
-                            .arg(limits.maxBytes));
+    // Counted from the file's start: bytes kept from before are done already.
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        emit downloadProgress(rangeStart + received, total < 0 ? total : rangeStart + total);
     });
+    connect(reply, &QNetworkReply::metaDataChanged, this, &SDownloader::responseStarted);
     connect(reply, &QNetworkReply::readyRead, this, [this] {
         if (!storeAvailableBytes())
             abandonUnsavable();
     });
-    // Whatever arrived belongs to the page that redirected, not to the file.
-    connect(reply, &QNetworkReply::redirected, this, [this] { staged->discard(); });
+    // A redirect's own body is no part of the file; the next answer's headers decide anew.
+    connect(reply, &QNetworkReply::redirected, this, [this] { acceptingBody = false; });
     connect(reply, &QNetworkReply::finished, this, &SDownloader::fileDownloadFinished);
+}
+
+void SDownloader::responseStarted()
+{
+    if (!reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isNull())
+        return;
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 200;
+    acceptingBody = status >= 200 && status <= 299;
+    if (rangeStart > 0 && status == 206) {
+        const QByteArray range = reply->rawHeader("Content-Range");
+        const qint64 start = range.startsWith("bytes ") ? range.mid(6).split('-').value(0).toLongLong() : -1;
+        if (start != rangeStart)
+            return restartWithoutRange(QStringLiteral("Content-Range \"%1\" does not start at byte %2")
+                                           .arg(QString::fromLatin1(range))
+                                           .arg(rangeStart));
+    } else if (rangeStart > 0 && acceptingBody) {
+        // The whole file came instead (no ranges here, or it changed): it replaces what was kept.
+        qCDebug(lcNetwork).noquote() << "The server sent all of" << fileName << "again";
+        staged->truncate();
+        rangeStart = 0;
+    }
+    if (resumable && acceptingBody && rangeStart == 0) {
+        QByteArray validator = reply->rawHeader("ETag");
+        if (validator.isEmpty() || validator.startsWith("W/"))
+            validator = reply->rawHeader("Last-Modified");
+        QFile file(StagedFile::validatorPath(staged->stagingPath()));
+        if (!validator.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(validator);
+    }
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (acceptingBody && limits.maxBytes >= 0 && length.isValid()
+        && rangeStart + length.toLongLong() > limits.maxBytes)
+        stopAttempt(QStringLiteral("The server announced %1 bytes where at most %2 were expected")
+                        .arg(rangeStart + length.toLongLong())
+                        .arg(limits.maxBytes));
 }
 
 // Disconnects before aborting: abort() emits finished at once, and that must not count as an
 // attempt nor reach the owner.
 void SDownloader::releaseReply()
 {
-    if (staged)
-        staged->discard();
     if (!reply)
         return;
     disconnect(reply, nullptr, this, nullptr);
@@ -163,10 +212,12 @@ bool SDownloader::storeAvailableBytes()
 {
     // Stopping ends this reply, and the retry may already have started the next one.
     const QNetworkReply *const current = reply;
-    while (reply && reply == current && stopReason.isEmpty()) {
+    while (reply && reply == current && stopReason.isEmpty() && restartReason.isEmpty()) {
         const qint64 got = reply->read(readBuffer.data(), readBuffer.size());
         if (got <= 0)
             return true;
+        if (!acceptingBody)
+            continue;
         if (limits.maxBytes >= 0 && staged->size() + got > limits.maxBytes) {
             stopAttempt(QStringLiteral("More than the %1 bytes expected arrived").arg(limits.maxBytes));
             return true;
@@ -177,14 +228,27 @@ bool SDownloader::storeAvailableBytes()
     return true;
 }
 
-// A hostile server could otherwise fill the disk: the attempt ends here and counts as failed.
+// A hostile server could otherwise fill the disk: the attempt ends here and counts as failed,
+// and what it sent is not kept to be continued.
 void SDownloader::stopAttempt(const QString &reason)
 {
     if (!reply || !stopReason.isEmpty())
         return;
     stopReason = reason;
-    staged->discard();
+    staged->truncate();
     reply->abort(); // finished follows at once and counts the attempt
+}
+
+// A server that answers a range request wrongly gets the plain request instead, at once and
+// without spending an attempt; ranges are not asked of it again for this file.
+void SDownloader::restartWithoutRange(const QString &reason)
+{
+    if (!reply || !restartReason.isEmpty())
+        return;
+    qCDebug(lcNetwork).noquote() << reason << "- starting" << fileName << "again from its first byte";
+    rangeAllowed = false;
+    restartReason = reason;
+    reply->abort(); // finished follows at once
 }
 
 QString SDownloader::digestProblem()
@@ -200,13 +264,15 @@ QString SDownloader::digestProblem()
     return QString();
 }
 
-// A disk that refuses the bytes will not take them on the next attempt either.
+// A disk that refuses the bytes will not take them on the next attempt either. What was
+// staged stays for a later run to continue or to clear away.
 void SDownloader::abandonUnsavable()
 {
     const QString reason
         = QStringLiteral("Cannot save %1: %2").arg(staged->targetPath(), staged->errorString());
     qCDebug(lcNetwork).noquote() << reason;
     releaseReply();
+    staged.reset();
     fail(reason);
 }
 
@@ -244,9 +310,12 @@ bool SDownloader::transferSucceeded(QString *errorText) const
     return true;
 }
 
-void SDownloader::retryOrGiveUp(const QString &reason)
+// Bytes that arrived whole are kept: the next attempt, or a later run, asks for the rest.
+// Bytes that failed their digest are not.
+void SDownloader::retryOrGiveUp(const QString &reason, bool keepBytes)
 {
-    staged->discard();
+    if (!keepBytes)
+        staged->truncate();
     if (attempts < MaxAttempts) {
         Retry();
         return;
@@ -254,17 +323,35 @@ void SDownloader::retryOrGiveUp(const QString &reason)
     const QString url = reply->request().url().toString();
     qCDebug(lcNetwork) << "Download Failed :" << url;
     releaseReply();
+    if (staged->size() == 0)
+        staged->discard();
+    staged.reset();
     fail(QStringLiteral("%1 failed %2 times, last: %3").arg(url).arg(MaxAttempts).arg(reason));
 }
 
 void SDownloader::fileDownloadFinished()
 {
-    ++attempts;
     if (!reply) {
         fail(QStringLiteral("No transfer running"));
         return;
     }
+    if (!restartReason.isEmpty()) {
+        Retry();
+        return;
+    }
+    ++attempts;
 
+    // Asked for the rest of a file that is all here already.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (rangeStart > 0 && status.toInt() == 416) {
+        if (verifyHash && digestProblem().isEmpty())
+            return commitStaged();
+        --attempts;
+        restartReason = QStringLiteral("Range refused");
+        rangeAllowed = false;
+        Retry();
+        return;
+    }
     QString errorText;
     if (!transferSucceeded(&errorText)) {
         qCDebug(lcNetwork) << errorText;
@@ -281,13 +368,29 @@ void SDownloader::fileDownloadFinished()
     }
     if (verifyHash) {
         if (const QString problem = digestProblem(); !problem.isEmpty()) {
-            retryOrGiveUp(problem);
+            // Joined bytes that do not add up are fetched once more from zero before the attempt
+            // counts: the server's file may have changed under a missing or weak validator.
+            rangeAllowed = false;
+            if (resumable && rangeStart > 0 && !refetched) {
+                refetched = true;
+                --attempts;
+                qCDebug(lcNetwork).noquote() << problem << "- fetching all of" << fileName << "again";
+                Retry();
+                return;
+            }
+            retryOrGiveUp(problem, false);
             return;
         }
     }
+    commitStaged();
+}
+
+void SDownloader::commitStaged()
+{
     if (!staged->commit()) {
         abandonUnsavable();
         return;
     }
+    releaseReply();
     emit downloadFileFinished();
 }

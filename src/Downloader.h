@@ -21,7 +21,9 @@ struct DownloadLimits
 };
 
 // Fetches one file at a time over HTTP into saveDir/fileName, optionally checked against an
-// MD5 digest, with at most three attempts. Exactly one of downloadFileFinished or
+// MD5 digest, with at most three attempts. A checked file that breaks off is continued where
+// it stopped (a range request), by the next attempt and by a later run: its staged bytes keep
+// a name derived from the file and its digest. Exactly one of downloadFileFinished or
 // downloadFailed follows each download() call, always from the event loop.
 //
 // The body is streamed to a temporary file beside the target while its digest is computed;
@@ -65,13 +67,16 @@ private slots:
 
 private:
     void startRequest(const QUrl &url);
+    void responseStarted();
+    void restartWithoutRange(const QString &reason);
+    void commitStaged();
     void releaseReply();
     bool storeAvailableBytes();
     void stopAttempt(const QString &reason);
     QString digestProblem();
     void abandonUnsavable();
     bool transferSucceeded(QString *errorText) const;
-    void retryOrGiveUp(const QString &reason);
+    void retryOrGiveUp(const QString &reason, bool keepBytes = true);
     void fail(const QString &reason);
 
     QNetworkAccessManager networkManager;
@@ -80,6 +85,12 @@ private:
     QByteArray expectedHash;
     Limits limits;
     QString stopReason; // why this side ended the running attempt
+    QString restartReason; // set when it ended the attempt to ask again without a range
+    bool resumable = false;
+    bool rangeAllowed = true;
+    bool refetched = false; // the one fetch from zero after joined bytes failed their digest
+    bool acceptingBody = true; // false while the answer is no content of the file
+    qint64 rangeStart = 0; // where the running attempt's bytes begin in the file
     QString saveDir;
     QString fileName;
     int attempts = 0;
