@@ -9,6 +9,7 @@
 
 Q_DECLARE_METATYPE(QList<FaultServer::Answer>)
 Q_DECLARE_METATYPE(DownloadLimits)
+Q_DECLARE_METATYPE(QList<QByteArray>)
 
 using Answer = FaultServer::Answer;
 using Fault = Answer::Fault;
@@ -172,6 +173,76 @@ private slots:
         QCOMPARE(server->requestCount("/1"), hops <= 5 ? 1 : 3);
         QCOMPARE(server->requestCount("/real"), hops <= 5 ? 1 : 0);
         QCOMPARE(readFile(saveDir() + "/a.txt"), hops <= 5 ? body : "(unreadable)");
+    }
+
+    void resumes_data()
+    {
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QByteArray>("planted"); // in the staging file, as an earlier run left it
+        QTest::addColumn<QList<QByteArray>>("ranges"); // asked for, request by request
+        QTest::addColumn<QList<QByteArray>>("ifRanges");
+        QTest::addColumn<qint64>("sent"); // body bytes the server sent in all
+
+        const QByteArray body = patterned(300000), changed = patterned(300000, 9);
+        const auto answer
+            = [&](const QByteArray &content, const QByteArray &etag, bool ranges, qint64 cut = -1) {
+                  Answer a = cut < 0 ? Answer::ok(content) : Answer::broken(Fault::ResetAfter, content, cut);
+                  a.headers = etag.isEmpty() ? QByteArray() : "ETag: " + etag + "\r\n";
+                  a.ranges = ranges;
+                  return a;
+              };
+        const QList<QByteArray> none {"", ""}, resumed {"", "bytes=100000-"},
+            restarted {"", "bytes=100000-", ""};
+        QTest::newRow("reset, then the rest")
+            << Answers {answer(body, "\"v1\"", true, 100000), answer(body, "\"v1\"", true)} << QByteArray()
+            << resumed << QList<QByteArray> {"", "\"v1\""} << qint64(300000);
+        QTest::newRow("ranges ignored") << Answers {answer(body, "", false, 100000), answer(body, "", false)}
+                                        << QByteArray() << resumed << none << qint64(400000);
+        Answer shifted = answer(body, "", true);
+        shifted.rangeShift = 5;
+        QTest::newRow("wrong Content-Range")
+            << Answers {answer(body, "", true, 100000), shifted, answer(body, "", false)} << QByteArray()
+            << restarted << QList<QByteArray> {"", "", ""} << qint64(400000 + 200000);
+        QTest::newRow("416") << Answers {answer(body, "", true, 100000), Answer::withStatus(416),
+            answer(body, "", false)}
+                             << QByteArray() << restarted << QList<QByteArray> {"", "", ""} << qint64(400000);
+        // The validator keeps a changed file from being spliced; without one the digest does.
+        QTest::newRow("changed, other ETag")
+            << Answers {answer(changed, "\"v1\"", true, 100000), answer(body, "\"v2\"", true)} << QByteArray()
+            << resumed << QList<QByteArray> {"", "\"v1\""} << qint64(400000);
+        QTest::newRow("changed, no validator")
+            << Answers {answer(changed, "", true, 100000), answer(body, "", true)} << QByteArray()
+            << restarted << QList<QByteArray> {"", "", ""} << qint64(600000);
+        QTest::newRow("left by an earlier run")
+            << Answers {answer(body, "", true)} << body.left(100000) << QList<QByteArray> {"bytes=100000-"}
+            << QList<QByteArray> {""} << qint64(200000);
+        QTest::newRow("complete, not yet in place")
+            << Answers {answer(body, "", true)} << body << QList<QByteArray> {"bytes=300000-"}
+            << QList<QByteArray> {""} << qint64(0);
+    }
+    // One copy of the file's bytes where the server allows it, and always the right file.
+    void resumes()
+    {
+        QFETCH(Answers, answers);
+        QFETCH(QByteArray, planted);
+        QFETCH(QList<QByteArray>, ranges);
+        QFETCH(QList<QByteArray>, ifRanges);
+        QFETCH(qint64, sent);
+        const QByteArray body = patterned(300000);
+        if (!planted.isEmpty())
+            QVERIFY(writeFile(saveDir() + "/." + "a.pak." + md5Hex(body) + ".part", planted));
+        server->script("/a.pak", answers);
+        QSignalSpy progress(downloader.get(), &SDownloader::downloadProgress);
+        start("/a.pak", "a.pak", md5Hex(body));
+        QCOMPARE(result(), Finished);
+        QCOMPARE(readFile(saveDir() + "/a.pak"), body);
+        QCOMPARE(filesBelow(saveDir()), QStringList {"a.pak"});
+        QCOMPARE(server->requestHeaders("/a.pak", "Range"), ranges);
+        QCOMPARE(server->requestHeaders("/a.pak", "If-Range"), ifRanges);
+        QCOMPARE(server->bodyBytesSent("/a.pak"), sent);
+        // A continued file's bar starts at the bytes already there.
+        QVERIFY(
+            planted.isEmpty() || progress.isEmpty() || progress.first().at(0).toLongLong() >= planted.size());
     }
 
     // The body streams into a temporary file beside the target; the old file stays until the end.
