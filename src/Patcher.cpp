@@ -3,11 +3,17 @@
 #include "Downloader.h"
 #include "Logging.h"
 #include "ReleaseTrust.h"
+#include "StagedFile.h"
 #include "UpdateManifest.h"
 #include "Util.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <limits>
 #include <utility>
@@ -284,6 +290,7 @@ Patcher::ListReading Patcher::readUpdateListFile(bool fetched)
             updateInfo.files.clear();
             return ListReading::Unusable;
         }
+        listedFiles.append(info);
         if (LTools::checkFileDigests(info.installPath(), info.md5.toUtf8(), info.sha256.toUtf8()))
             continue;
         info.size = qMax<qint64>(info.size, 0);
@@ -328,8 +335,41 @@ void Patcher::setTransferTimeout(int milliseconds)
 
 // ---- Download runs --------------------------------------------------------------------------
 
+// What a killed or failed run left behind: staged downloads that no file of this list will
+// continue, and the temporary copies an install writes beside the files it replaces. Only
+// names of those two patterns are touched; in the game folder only beside listed files.
+void Patcher::clearStaleStaging() const
+{
+    static const QRegularExpression staging(QStringLiteral("^\\..+\\.[0-9a-z]{1,13}\\.part$"));
+    static const QRegularExpression resumable(QStringLiteral("^\\..+\\.[0-9a-f]{32}\\.part(\\.validator)?$"));
+    QSet<QString> wanted;
+    for (const UpdateFileInfo &file : updateInfo.files) {
+        const QString path = StagedFile::resumablePath(file.downloadPath(), file.md5);
+        wanted << path << StagedFile::validatorPath(path);
+    }
+    QDirIterator downloads(downloadDir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (downloads.hasNext()) {
+        const QString path = downloads.next();
+        const QString name = downloads.fileName();
+        if ((staging.match(name).hasMatch() || resumable.match(name).hasMatch())
+            && !wanted.contains(QFileInfo(path).absoluteFilePath()))
+            QFile::remove(path);
+    }
+    for (const UpdateFileInfo &file : listedFiles) {
+        const QString prefix
+            = QLatin1Char('.') + file.name.section(QLatin1Char('/'), -1).left(100) + QLatin1Char('.');
+        const QDir folder(QFileInfo(file.installPath()).absolutePath());
+        for (const QString &name :
+            folder.entryList({prefix + QStringLiteral("*.part")}, QDir::Files | QDir::Hidden)) {
+            if (staging.match(name).hasMatch() && name.mid(prefix.size()).count(QLatin1Char('.')) == 1)
+                QFile::remove(folder.filePath(name));
+        }
+    }
+}
+
 void Patcher::startDownload(bool copyAfterDownload)
 {
+    clearStaleStaging();
     nowCount = 0;
     currentFileBytes = 0;
     // A run started again after a failure counts from zero, or the bars pass 100%.
@@ -424,6 +464,7 @@ void Patcher::completeCurrentFile()
 
 void Patcher::startCopy()
 {
+    clearStaleStaging();
     currentPhase = Phase::Copying;
     nowCount = 0;
     workQueue = updateInfo.files;

@@ -111,6 +111,7 @@ private:
     void downloadCurrentFile();
     void completeCurrentFile();
     void copyStep();
+    void clearStaleStaging() const;
     void failCheck(const QString &reason);
     void failRun(const QString &reason);
 
@@ -130,6 +131,7 @@ private:
     std::unique_ptr<SDownloader> listDownloader;
     std::shared_ptr<ReleaseTrust> trust;
     UpdateInfo updateInfo;
+    QList<UpdateFileInfo> listedFiles; // every entry of the list read, current or not
 
     QList<UpdateFileInfo> workQueue;
     UpdateFileInfo currentFile;

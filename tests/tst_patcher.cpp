@@ -227,6 +227,40 @@ private slots:
         QCOMPARE(filesBelow(downloaded("")), QStringList {"UpdateList.xml"});
     }
 
+    // A run starts by clearing what killed runs left: stale staged downloads and the temporary
+    // copies beside installed files. A staged download of a listed file is continued instead, and
+    // nothing of the player's is touched, however alike its name.
+    void clearsStaleStaging()
+    {
+        const QByteArray a = threeFiles[0].content;
+        const QString resumed = "data/.a.pak." + md5Hex(a) + ".part";
+        const QStringList players {"data/.a.pak.backup", "data/a.pak.part", "data/.a.pak.K2J3.part",
+            "data/.a.pak.old.k2j3.part", ".notes.txt.k2j3.part"};
+        for (const QString &path : players + QStringList {"data/.a.pak.k2j3h4.part"})
+            QVERIFY(writeFile(installed(path), "mine"));
+        for (const QString &path :
+            {".c.pak.0123456789abcdef0123456789abcdef.part", ".UpdateList.xml.x1y2.part"})
+            QVERIFY(writeFile(downloaded(path), "stale"));
+        const auto patcher = checkedPatcher();
+        QVERIFY(patcher && writeFile(downloaded(resumed), a.left(40)));
+        server->script("/r1/files/a.pak", {[&] {
+            Answer x = Answer::ok(a);
+            x.ranges = true;
+            return x;
+        }()});
+        Recorder run(patcher.get());
+        patcher->startDownload(true);
+        QVERIFY(run.wait() && run.events.last() == "listFinished");
+        QCOMPARE(server->requestHeaders("/r1/files/a.pak", "Range"), QList<QByteArray> {"bytes=40-"});
+        QCOMPARE(installedNow(), QStringLiteral("a.pak,b.pak,c.pak"));
+        QStringList left = players;
+        for (const GameFile &file : threeFiles)
+            left << file.localPath();
+        left << "Update/Game/UpdateList.xml";
+        std::sort(left.begin(), left.end());
+        QCOMPARE(filesBelow(installed("")), left);
+    }
+
     void copyRun_data()
     {
         QTest::addColumn<QByteArray>("list"); // empty: no UpdateList.xml at all
