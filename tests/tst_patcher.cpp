@@ -131,6 +131,9 @@ private slots:
             << Check {Answer::ok(one), "checkFinished", 0, 0, "", 0, 3.0f};
         QTest::newRow("version list missing") << Check {
             Answer::ok(one), "checkFailed", 0, 0, "failed 3 times", 0, 1.3f, Answer::withStatus(404)};
+        QTest::newRow("version list too large")
+            << Check {Answer::ok(one), "checkFailed", 0, 0, "announced 67108865 bytes where at most 67108864",
+                   0, 1.3f, Answer::ok(QByteArray((64 << 20) + 1, ' '))};
         QTest::newRow("file list fails")
             << Check {Answer::withStatus(500), "checkFailed", 0, 0, "r1/UpdateList.xml failed 3 times", 3};
         // A list that stops early must not be taken for "all files current".
@@ -165,7 +168,7 @@ private slots:
                      patcher->totalDownloadSize()}),
             (QList<qlonglong> {row.listRequests, 0, row.files, row.total}));
         QCOMPARE(patcher->targetVersion(), row.listRequests ? 1.5f : 0.0f);
-        QCOMPARE(patcher->latestVersion(), row.versions.status == 200 ? 2.0f : 0.0f);
+        QCOMPARE(patcher->latestVersion(), row.versions.body.startsWith("<?xml") ? 2.0f : 0.0f);
         // A check writes nothing but the file list, whatever the lists say.
         QCOMPARE(filesBelow(installed("")).filter(QRegularExpression("^(?!Update/Game/UpdateList.xml)")),
             QStringList {"data/current.pak"});
