@@ -73,8 +73,6 @@ void Patcher::failRun(const QString &reason)
     qCDebug(lcUpdate).noquote() << reason;
     currentPhase = Phase::Idle;
     lastError = reason;
-    if (copyTimer.isActive())
-        copyTimer.stop();
     emit downloadFileFailed();
 }
 
