@@ -1,8 +1,10 @@
 // Drives the update engine against a real server for bench/run-bench; prints key=value lines.
 //   bench_update install LIST_URL GAME_DIR   check, then a download-and-install run
 //   bench_update check LIST_URL INSTALL_DIR DOWNLOAD_DIR   a check of installed files only
+// With BENCH_KEY set to a minisign public key line, the manifests must be signed by it.
 
 #include "Patcher.h"
+#include "ReleaseTrust.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -93,6 +95,9 @@ int main(int argc, char *argv[])
     const QString downloadDir = install ? installDir + QStringLiteral("/Update/Game") : args.at(3);
     const float installedVersion = 1.0f;
     Patcher patcher(listUrl, downloadDir, installDir, installedVersion);
+    QString problem;
+    patcher.setReleaseTrust(std::make_shared<ReleaseTrust>(ReleaseTrust::fromConfiguration(
+        QString(), qEnvironmentVariable("BENCH_KEY"), downloadDir + QStringLiteral("/serials.json"), &problem)));
 
     const qint64 baseline = statusValue("VmRSS");
     QElapsedTimer clock;

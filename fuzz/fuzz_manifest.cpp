@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to both manifest readers and checks what they promise: no crash, a
-// consistent version selection on the list's server, and no accepted file that reaches
-// outside its folders or shares its place on Windows with another one.
+// Feeds arbitrary bytes to both manifest readers and the signature reader and checks what
+// they promise: no crash, a consistent version selection on the list's server, no accepted
+// file that reaches outside its folders or shares its place on Windows with another one, and
+// no signature that verifies without the secret key.
+#include "Minisign.h"
 #include "UpdateManifest.h"
 
 #include <QDir>
@@ -108,6 +110,28 @@ void fuzzFileList(const QByteArray &xml)
     }
 }
 
+// The key of the seed signature; its secret half is not known here.
+void fuzzSignature(const QByteArray &text)
+{
+    static const QList<Minisign::PublicKey> keys = [] {
+        QString error;
+        return *Minisign::parseKeyList(
+            QStringLiteral("RWR2CMCOmJmp45iXoZV9BfgePZVCKQT1aE+VxhVo+LlxZpMdWdEpEtin"), &error);
+    }();
+    QString error;
+    if (const std::optional<Minisign::Signature> signature = Minisign::Signature::parse(text, &error)) {
+        if (signature->keyId.size() != 8 || signature->signature.size() != 64
+            || signature->globalSignature.size() != 64)
+            fail("signature parts of the wrong size", QString::fromLatin1(text.toBase64()));
+        Minisign::commentFields(signature->trustedComment);
+    }
+    // The seed signs exactly this message; no other input may verify.
+    const QByteArray message("<UpdateList/>\n");
+    const std::optional<QByteArray> comment = Minisign::verify(keys, message + text.left(1), text, &error);
+    if (comment && !text.isEmpty())
+        fail("a signature verified for another message", QString::fromLatin1(text.toBase64()));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -115,5 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray xml = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     fuzzVersionList(xml, 1.3f);
     fuzzFileList(xml);
+    fuzzSignature(xml);
     return 0;
 }

@@ -18,6 +18,7 @@ struct GamePaths
     QString launcherExecutable;
     QString newLauncher;
     QString launcherIni;
+    QString releaseState; // the highest serial accepted per signed list, beside launcher.ini
     QString gameDownloadDir;
     QString launcherDownloadDir;
 
@@ -35,6 +36,7 @@ struct GamePaths
         paths.launcherExecutable = paths.launcherDir + slash + QStringLiteral("Launcher.exe");
         paths.newLauncher = paths.launcherDir + slash + QStringLiteral("newLauncher.exe");
         paths.launcherIni = paths.launcherDir + slash + QStringLiteral("launcher.ini");
+        paths.releaseState = paths.launcherDir + slash + QStringLiteral("release-serials.json");
         paths.gameDownloadDir = gameDir + QStringLiteral("/Update/Game");
         paths.launcherDownloadDir = gameDir + QStringLiteral("/Update/Launcher");
         return paths;

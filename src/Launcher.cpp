@@ -5,6 +5,7 @@
 #include "GameSettings.h"
 #include "Logging.h"
 #include "Patcher.h"
+#include "ReleaseTrust.h"
 #include "SettingsDialog.h"
 #include "SystemInfoDialog.h"
 #include "Util.h"
@@ -75,6 +76,8 @@ Launcher::Launcher(const GamePaths &paths, QWidget *parent)
     launcherSiteUrl = iniText(ini, QStringLiteral("launcher/site"), homePage);
     gameListUrl = iniText(ini, QStringLiteral("game/list"), QString());
     gameSiteUrl = iniText(ini, QStringLiteral("game/site"), homePage);
+    releaseTrust = std::make_shared<ReleaseTrust>(
+        ReleaseTrust::fromLauncherIni(paths.launcherIni, paths.releaseState));
 
     initializeUI();
 
@@ -215,6 +218,7 @@ void Launcher::checkGameUpdate()
     ui->progressBar->setFormat(tr("檢查更新檔案......"));
 
     gamePatcher = new Patcher(gameListUrl, paths.gameDownloadDir, gameDir, gameVersion, this);
+    gamePatcher->setReleaseTrust(releaseTrust);
     connectRunSignals(gamePatcher, false);
     connect(gamePatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
     connect(gamePatcher, &Patcher::updateFileFinished, this, &Launcher::updateGameVersion);
@@ -247,6 +251,7 @@ void Launcher::checkLauncherUpdate()
         launcherPatcher->deleteLater();
     launcherPatcher
         = new Patcher(launcherListUrl, paths.launcherDownloadDir, launcherDir, launcherVersion, this);
+    launcherPatcher->setReleaseTrust(releaseTrust);
     connectRunSignals(launcherPatcher, true);
     connect(launcherPatcher, &Patcher::updateCheckFailed, this, &Launcher::showUpdateCheckFailed);
     connect(launcherPatcher, &Patcher::updateFileFinished, this, [this] {

@@ -7,11 +7,14 @@
 #include <QPoint>
 #include <QString>
 
+#include <memory>
+
 namespace Ui {
 class Launcher;
 }
 
 class Patcher;
+class ReleaseTrust;
 
 // The main window of the launcher mode: a frameless picture window with the studio's page,
 // dragged with the left button anywhere on its uncovered parts.
@@ -74,6 +77,7 @@ private:
     Ui::Launcher *ui;
     Patcher *gamePatcher;
     Patcher *launcherPatcher;
+    std::shared_ptr<ReleaseTrust> releaseTrust;
     QString gameDir;
     QString launcherDir;
     QString launcherListUrl;

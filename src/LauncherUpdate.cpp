@@ -3,6 +3,7 @@
 
 #include "Boxes.h"
 #include "Patcher.h"
+#include "ReleaseTrust.h"
 #include "Util.h"
 
 #include <QApplication>
@@ -33,6 +34,8 @@ LauncherUpdate::LauncherUpdate(const GamePaths &paths, QWidget *parent)
     setAttribute(Qt::WA_TranslucentBackground);
 
     patcher = new Patcher(QString(), paths.launcherDownloadDir, paths.launcherDir, 1.0f, this);
+    patcher->setReleaseTrust(
+        std::make_shared<ReleaseTrust>(ReleaseTrust::fromLauncherIni(paths.launcherIni, paths.releaseState)));
     updateListUsable = patcher->readUpdateList();
 
     connect(patcher, &Patcher::copyFileFailed, this, &LauncherUpdate::copyFailed);

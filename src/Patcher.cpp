@@ -2,13 +2,21 @@
 
 #include "Downloader.h"
 #include "Logging.h"
+#include "ReleaseTrust.h"
+#include "StagedFile.h"
 #include "UpdateManifest.h"
 #include "Util.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -65,27 +73,57 @@ void Patcher::failRun(const QString &reason)
     qCDebug(lcUpdate).noquote() << reason;
     currentPhase = Phase::Idle;
     lastError = reason;
-    if (copyTimer.isActive())
-        copyTimer.stop();
     emit downloadFileFailed();
 }
 
 // ---- Update check ---------------------------------------------------------------------------
 
+void Patcher::setReleaseTrust(std::shared_ptr<ReleaseTrust> trust)
+{
+    this->trust = std::move(trust);
+}
+
+bool Patcher::signaturesRequired() const
+{
+    return trust && trust->isEnabled();
+}
+
+void Patcher::fetchList(Phase phase, const QString &url, const QString &name)
+{
+    currentPhase = phase;
+    SDownloader::Limits limits;
+    limits.maxBytes = ManifestSizeLimit;
+    listDownloader->download(url, downloadDir, name, false, QByteArray(), limits);
+}
+
 void Patcher::UpdateCheck()
 {
-    currentPhase = Phase::VersionList;
-    listDownloader->download(
-        UpdateManifest::versionListUrl(listBaseUrl), downloadDir, versionListName, false, QByteArray());
+    fetchList(Phase::VersionList, UpdateManifest::versionListUrl(listBaseUrl), versionListName);
 }
 
 void Patcher::listDownloaded()
 {
+    const QString versionListUrl = UpdateManifest::versionListUrl(listBaseUrl);
+    const QString updateListUrl = UpdateManifest::updateListUrl(fileBaseUrl);
     switch (currentPhase) {
     case Phase::VersionList:
+        if (signaturesRequired())
+            fetchList(Phase::VersionSignature, versionListUrl + ReleaseTrust::SignatureSuffix,
+                versionListName + ReleaseTrust::SignatureSuffix);
+        else
+            versionListDownloadFinished();
+        break;
+    case Phase::VersionSignature:
         versionListDownloadFinished();
         break;
     case Phase::UpdateList:
+        if (signaturesRequired())
+            fetchList(Phase::UpdateListSignature, updateListUrl + ReleaseTrust::SignatureSuffix,
+                updateListName + ReleaseTrust::SignatureSuffix);
+        else
+            updateListDownloadFinished();
+        break;
+    case Phase::UpdateListSignature:
         updateListDownloadFinished();
         break;
     default:
@@ -95,23 +133,79 @@ void Patcher::listDownloaded()
 
 void Patcher::listDownloadFailed()
 {
-    if (currentPhase == Phase::VersionList || currentPhase == Phase::UpdateList)
+    // A list whose signature could not be fetched is not left for a later run to read.
+    if (currentPhase == Phase::VersionSignature)
+        LTools::deleteFile(downloadDir + QLatin1Char('/') + versionListName);
+    if (currentPhase == Phase::UpdateListSignature)
+        LTools::deleteFile(downloadDir + QLatin1Char('/') + updateListName);
+    if (currentPhase == Phase::VersionList || currentPhase == Phase::VersionSignature
+        || currentPhase == Phase::UpdateList || currentPhase == Phase::UpdateListSignature)
         failCheck(listDownloader->errorString());
+}
+
+// Read whole, so that the bytes parsed are the bytes whose signature was checked.
+std::optional<QByteArray> Patcher::readManifest(const QString &name)
+{
+    QFile file(downloadDir + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        lastError = QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return std::nullopt;
+    }
+    if (file.size() > ManifestSizeLimit) {
+        lastError = QStringLiteral("%1 is larger than %2 bytes").arg(file.fileName()).arg(ManifestSizeLimit);
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+// url: where the manifest came from, or empty for a list read again by the copy run.
+bool Patcher::checkSignature(const QString &name, const QByteArray &manifest, const QString &url)
+{
+    if (!signaturesRequired())
+        return true;
+    const QString signatureName = name + ReleaseTrust::SignatureSuffix;
+    const std::optional<QByteArray> signature = readManifest(signatureName);
+    QString cause = lastError;
+    bool trusted = false;
+    if (signature && url.isEmpty()) {
+        trusted = trust->verifyStored(manifest, *signature, &cause);
+    } else if (signature) {
+        std::optional<ReleaseTrust::Range> range;
+        if (name == updateListName)
+            range = ReleaseTrust::Range {selectedDir, updateInfo.targetVersion};
+        trusted = trust->accept(url, manifest, *signature, range, &cause);
+    }
+    if (trusted)
+        return true;
+    lastError = QStringLiteral("Signature check of %1 failed: %2").arg(url.isEmpty() ? name : url, cause);
+    // What failed its check is not left for a later copy run to find.
+    LTools::deleteFile(downloadDir + QLatin1Char('/') + name);
+    LTools::deleteFile(downloadDir + QLatin1Char('/') + signatureName);
+    return false;
 }
 
 void Patcher::versionListDownloadFinished()
 {
     const QString path = downloadDir + QLatin1Char('/') + versionListName;
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!QFile::exists(path)) {
         currentPhase = Phase::Idle;
         emit updateCheckFinished();
         return;
     }
+    const std::optional<QByteArray> xml = readManifest(versionListName);
+    if (!xml && !signaturesRequired()) {
+        currentPhase = Phase::Idle;
+        emit updateCheckFinished();
+        return;
+    }
+    if (!xml || !checkSignature(versionListName, *xml, UpdateManifest::versionListUrl(listBaseUrl))) {
+        failCheck(lastError);
+        return;
+    }
     const UpdateManifest::VersionSelection selection
-        = UpdateManifest::selectVersion(&file, currentVersion, listBaseUrl);
-    file.close();
+        = UpdateManifest::selectVersion(*xml, currentVersion, listBaseUrl);
     LTools::deleteFile(path);
+    LTools::deleteFile(path + ReleaseTrust::SignatureSuffix);
 
     if (selection.unsafe) {
         failCheck(unsafeText(versionListName, *selection.unsafe));
@@ -128,10 +222,9 @@ void Patcher::versionListDownloadFinished()
     }
 
     updateInfo.targetVersion = selection.targetVersion;
+    selectedDir = selection.dir;
     fileBaseUrl = UpdateManifest::fileBaseUrl(listBaseUrl, selection.dir);
-    currentPhase = Phase::UpdateList;
-    listDownloader->download(
-        UpdateManifest::updateListUrl(fileBaseUrl), downloadDir, updateListName, false, QByteArray());
+    fetchList(Phase::UpdateList, UpdateManifest::updateListUrl(fileBaseUrl), updateListName);
 }
 
 void Patcher::updateListDownloadFinished()
@@ -140,7 +233,7 @@ void Patcher::updateListDownloadFinished()
     // The list was just fetched: one that cannot be read, stops early or names unsafe paths
     // must not be taken for "all files current", or the caller records a version whose files
     // were never checked.
-    if (readUpdateListFile() != ListReading::Read) {
+    if (readUpdateListFile(true) != ListReading::Read) {
         failCheck(lastError);
         return;
     }
@@ -152,23 +245,22 @@ void Patcher::updateListDownloadFinished()
 
 bool Patcher::readUpdateList()
 {
-    if (readUpdateListFile() != ListReading::Unusable)
+    if (readUpdateListFile(false) != ListReading::Unusable)
         return true;
     qCDebug(lcUpdate).noquote() << lastError;
     return false;
 }
 
-Patcher::ListReading Patcher::readUpdateListFile()
+Patcher::ListReading Patcher::readUpdateListFile(bool fetched)
 {
-    const QString path = downloadDir + QLatin1Char('/') + updateListName;
-    QFile file(path);
-    if (!file.exists())
+    if (!QFile::exists(downloadDir + QLatin1Char('/') + updateListName))
         return ListReading::Missing;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        lastError = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> xml = readManifest(updateListName);
+    if (!xml
+        || !checkSignature(
+            updateListName, *xml, fetched ? UpdateManifest::updateListUrl(fileBaseUrl) : QString()))
         return ListReading::Unusable;
-    }
-    const UpdateManifest::FileList list = UpdateManifest::readFileList(&file);
+    const UpdateManifest::FileList list = UpdateManifest::readFileList(*xml);
     if (list.unsafe) {
         lastError = unsafeText(updateListName, *list.unsafe);
         return ListReading::Unusable;
@@ -188,7 +280,16 @@ Patcher::ListReading Patcher::readUpdateListFile()
             updateInfo.files.clear();
             return ListReading::Unusable;
         }
-        if (LTools::checkFileMd5(info.installPath(), info.md5.toUtf8()))
+        // An MD5 alone can be forged by a collision; a signed list must pin the SHA-256 too.
+        if (signaturesRequired() && info.sha256.isEmpty()) {
+            lastError = unsafeText(updateListName,
+                UpdateManifest::UnsafeEntry(QStringLiteral("File"), QStringLiteral("SHA256"), QString(),
+                    QStringLiteral("missing from a signed list"), 0));
+            updateInfo.files.clear();
+            return ListReading::Unusable;
+        }
+        listedFiles.append(info);
+        if (LTools::checkFileDigests(info.installPath(), info.md5.toUtf8(), info.sha256.toUtf8()))
             continue;
         info.size = qMax<qint64>(info.size, 0);
         updateInfo.files.append(info);
@@ -232,8 +333,41 @@ void Patcher::setTransferTimeout(int milliseconds)
 
 // ---- Download runs --------------------------------------------------------------------------
 
+// What a killed or failed run left behind: staged downloads that no file of this list will
+// continue, and the temporary copies an install writes beside the files it replaces. Only
+// names of those two patterns are touched; in the game folder only beside listed files.
+void Patcher::clearStaleStaging() const
+{
+    static const QRegularExpression staging(QStringLiteral("^\\..+\\.[0-9a-z]{1,13}\\.part$"));
+    static const QRegularExpression resumable(QStringLiteral("^\\..+\\.[0-9a-f]{32}\\.part(\\.validator)?$"));
+    QSet<QString> wanted;
+    for (const UpdateFileInfo &file : updateInfo.files) {
+        const QString path = StagedFile::resumablePath(file.downloadPath(), file.md5);
+        wanted << path << StagedFile::validatorPath(path);
+    }
+    QDirIterator downloads(downloadDir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (downloads.hasNext()) {
+        const QString path = downloads.next();
+        const QString name = downloads.fileName();
+        if ((staging.match(name).hasMatch() || resumable.match(name).hasMatch())
+            && !wanted.contains(QFileInfo(path).absoluteFilePath()))
+            QFile::remove(path);
+    }
+    for (const UpdateFileInfo &file : listedFiles) {
+        const QString prefix
+            = QLatin1Char('.') + file.name.section(QLatin1Char('/'), -1).left(100) + QLatin1Char('.');
+        const QDir folder(QFileInfo(file.installPath()).absolutePath());
+        for (const QString &name :
+            folder.entryList({prefix + QStringLiteral("*.part")}, QDir::Files | QDir::Hidden)) {
+            if (staging.match(name).hasMatch() && name.mid(prefix.size()).count(QLatin1Char('.')) == 1)
+                QFile::remove(folder.filePath(name));
+        }
+    }
+}
+
 void Patcher::startDownload(bool copyAfterDownload)
 {
+    clearStaleStaging();
     nowCount = 0;
     currentFileBytes = 0;
     // A run started again after a failure counts from zero, or the bars pass 100%.
@@ -254,8 +388,14 @@ void Patcher::startDownload(bool copyAfterDownload)
 
 void Patcher::downloadCurrentFile()
 {
+    SDownloader::Limits limits;
+    limits.sha256Hex = currentFile.sha256.toUtf8();
+    // A correct list gives each file's size; more bytes than that are a server filling the disk.
+    // A signed list is trusted to give it, even when it is 0.
+    if (currentFile.size > 0 || signaturesRequired())
+        limits.maxBytes = currentFile.size;
     fileDownloader->download(
-        currentFile.url, currentFile.downloadDir, currentFile.name, true, currentFile.md5.toUtf8());
+        currentFile.url, currentFile.downloadDir, currentFile.name, true, currentFile.md5.toUtf8(), limits);
 }
 
 void Patcher::fileDownloadProgress(qlonglong received, qlonglong total)
@@ -322,6 +462,7 @@ void Patcher::completeCurrentFile()
 
 void Patcher::startCopy()
 {
+    clearStaleStaging();
     currentPhase = Phase::Copying;
     nowCount = 0;
     workQueue = updateInfo.files;
@@ -341,10 +482,15 @@ void Patcher::copyStep()
     const UpdateFileInfo record = workQueue.takeLast();
     constexpr bool keepSource = false;
     constexpr bool verify = true;
+    // The downloads waited on disk since they were checked: a signed list's files are checked again.
+    const bool intact = record.sha256.isEmpty()
+        || LTools::checkFileDigests(record.downloadPath(), record.md5.toUtf8(), record.sha256.toUtf8());
     // The timer stays stopped: a failed run is not resumed.
-    if (!LTools::copyFile(record.downloadPath(), record.installPath(), keepSource, verify)) {
+    if (!intact || !LTools::copyFile(record.downloadPath(), record.installPath(), keepSource, verify)) {
         currentPhase = Phase::Idle;
-        lastError = QStringLiteral("Cannot copy %1 to %2").arg(record.downloadPath(), record.installPath());
+        lastError = intact
+            ? QStringLiteral("Cannot copy %1 to %2").arg(record.downloadPath(), record.installPath())
+            : QStringLiteral("%1 no longer matches its digests").arg(record.downloadPath());
         qCDebug(lcUpdate).noquote() << lastError;
         emit copyFileFailed();
         return;

@@ -9,7 +9,9 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
+class ReleaseTrust;
 class SDownloader;
 
 // The update engine of one product (the game or the launcher). A Patcher runs one check in
@@ -24,7 +26,9 @@ class SDownloader;
 // Files are processed last record first. Every outcome is emitted from the event loop, so a
 // caller may connect after starting; errorString() tells why the latest failure signal came.
 // Nothing is written outside the download and install folders, whatever the server's
-// manifests say.
+// manifests say. With release keys set (setReleaseTrust), each manifest is read only after
+// its detached signature (NAME.minisig beside it) checked out, and every file must match the
+// SHA-256 its signed list gives as well as its MD5.
 class Patcher : public QObject
 {
     Q_OBJECT
@@ -32,7 +36,18 @@ class Patcher : public QObject
 public:
     // What the Patcher is waiting for. A failure or the end of a step returns it to Idle, and
     // whatever a downloader still delivers then belongs to no step.
-    enum class Phase { Idle, VersionList, UpdateList, Downloading, Copying };
+    enum class Phase {
+        Idle,
+        VersionList,
+        VersionSignature,
+        UpdateList,
+        UpdateListSignature,
+        Downloading,
+        Copying
+    };
+
+    // Far above any real list: a bound on what a hostile server can make us store and parse.
+    static constexpr qint64 ManifestSizeLimit = 64 << 20;
 
     Patcher(const QString &listBaseUrl, const QString &downloadDir, const QString &installDir,
         const float &currentVersion, QObject *parent = nullptr);
@@ -58,6 +73,8 @@ public:
 
     // Inactivity limit of both downloaders (30 s unless set); 0 disables it.
     void setTransferTimeout(int milliseconds);
+    // Before UpdateCheck() or readUpdateList(); shared by the Patchers of one launcher.
+    void setReleaseTrust(std::shared_ptr<ReleaseTrust> trust);
 
 signals:
     void updateCheckFailed();
@@ -81,20 +98,26 @@ private:
     enum class ListReading { Read, Missing, Unusable };
 
     void listDownloaded();
+    void fetchList(Phase phase, const QString &url, const QString &name);
+    bool signaturesRequired() const;
+    bool checkSignature(const QString &name, const QByteArray &manifest, const QString &url);
+    std::optional<QByteArray> readManifest(const QString &name);
     void listDownloadFailed();
     void versionListDownloadFinished();
-    ListReading readUpdateListFile();
+    ListReading readUpdateListFile(bool fetched);
     void fileDownloaded();
     void fileDownloadFailed();
     void fileDownloadProgress(qlonglong received, qlonglong total);
     void downloadCurrentFile();
     void completeCurrentFile();
     void copyStep();
+    void clearStaleStaging() const;
     void failCheck(const QString &reason);
     void failRun(const QString &reason);
 
     QString listBaseUrl;
     QString fileBaseUrl;
+    QString selectedDir;
     QString downloadDir;
     QString installDir;
     float currentVersion;
@@ -106,7 +129,9 @@ private:
 
     std::unique_ptr<SDownloader> fileDownloader;
     std::unique_ptr<SDownloader> listDownloader;
+    std::shared_ptr<ReleaseTrust> trust;
     UpdateInfo updateInfo;
+    QList<UpdateFileInfo> listedFiles; // every entry of the list read, current or not
 
     QList<UpdateFileInfo> workQueue;
     UpdateFileInfo currentFile;

@@ -7,13 +7,65 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-StagedFile::StagedFile(const QString &targetPath)
+StagedFile::StagedFile(const QString &targetPath, bool withSha256)
     : m_targetPath(targetPath)
+    , m_hash(withSha256)
 { }
 
 StagedFile::~StagedFile()
 {
-    discard();
+    if (m_resumable)
+        m_file.close();
+    else
+        discard();
+}
+
+QString StagedFile::resumablePath(const QString &targetPath, const QString &tag)
+{
+    const QFileInfo target(targetPath);
+    return target.absolutePath() + QStringLiteral("/.") + target.fileName().left(100) + QLatin1Char('.') + tag
+        + QStringLiteral(".part");
+}
+
+bool StagedFile::openResumable(const QString &tag)
+{
+    if (m_file.isOpen())
+        return true;
+    const QString path = resumablePath(m_targetPath, tag);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        m_error = QStringLiteral("cannot create the folder %1").arg(QFileInfo(path).absolutePath());
+        m_failed = true;
+        return false;
+    }
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadWrite)) {
+        m_error = m_file.errorString();
+        m_file.setFileName(QString());
+        m_failed = true;
+        return false;
+    }
+    m_resumable = true;
+    // Bytes from an earlier run are hashed again, never trusted: the next check compares them.
+    QByteArray block(FileIo::BlockSize, Qt::Uninitialized);
+    for (qint64 got; (got = m_file.read(block.data(), block.size())) > 0;) {
+        m_hash.addData(block.constData(), got);
+        m_size += got;
+    }
+    if (!m_file.atEnd())
+        return truncate();
+    return true;
+}
+
+bool StagedFile::truncate()
+{
+    m_hash.reset();
+    m_size = 0;
+    if (m_file.isOpen() && (!m_file.resize(0) || !m_file.seek(0))) {
+        m_error = m_file.errorString();
+        m_failed = true;
+        return false;
+    }
+    return true;
 }
 
 bool StagedFile::open()
@@ -93,6 +145,9 @@ bool StagedFile::commit(Verification verification)
         discard();
         return false;
     }
+    if (m_resumable)
+        QFile::remove(validatorPath(m_file.fileName()));
+    m_resumable = false;
     m_file.setFileName(QString());
     m_hash.reset();
     m_size = 0;
@@ -105,6 +160,9 @@ void StagedFile::discard()
         m_file.close();
     if (!m_file.fileName().isEmpty())
         QFile::remove(m_file.fileName());
+    if (m_resumable)
+        QFile::remove(validatorPath(m_file.fileName()));
+    m_resumable = false;
     m_file.setFileName(QString());
     m_hash.reset();
     m_size = 0;

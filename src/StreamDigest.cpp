@@ -3,86 +3,118 @@
 namespace {
 // Below this a thread costs more than it saves: most update files are small.
 constexpr qint64 InlineLimit = 1 << 20;
-// Blocks waiting for the worker: two reads of the reply buffer at most.
+// Blocks waiting for a worker: two reads of the reply buffer at most.
 constexpr std::size_t QueueLimit = 2;
 } // namespace
 
-StreamDigest::StreamDigest()
-    : m_hash(QCryptographicHash::Md5)
-{ }
+StreamDigest::StreamDigest(bool withSha256)
+{
+    m_lanes.push_back(std::make_unique<Lane>(Crypto::Algorithm::Md5));
+    if (withSha256)
+        m_lanes.push_back(std::make_unique<Lane>(Crypto::Algorithm::Sha256));
+}
 
 StreamDigest::~StreamDigest()
 {
-    if (!m_worker.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    m_worker.join();
+    for (const std::unique_ptr<Lane> &lane : m_lanes)
+        lane->stop();
 }
 
 void StreamDigest::addData(const char *data, qint64 size)
 {
     if (size <= 0)
         return;
-    if (!m_worker.joinable() && m_inlineBytes + size <= InlineLimit) {
-        m_hash.addData(data, int(size));
+    if (!m_threaded && m_inlineBytes + size <= InlineLimit) {
+        for (const std::unique_ptr<Lane> &lane : m_lanes)
+            lane->hash.addData(data, size);
         m_inlineBytes += size;
         return;
     }
-    if (!m_worker.joinable())
-        m_worker = std::thread(&StreamDigest::hashQueued, this);
+    if (!m_threaded) {
+        m_threaded = true;
+        for (const std::unique_ptr<Lane> &lane : m_lanes)
+            lane->worker = std::thread(&Lane::run, lane.get());
+    }
+    // One copy of the block, shared by the lanes.
+    const QByteArray block(data, int(size));
+    for (const std::unique_ptr<Lane> &lane : m_lanes)
+        lane->push(block);
+}
 
-    QByteArray block(data, int(size));
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.size() < QueueLimit; });
-    m_queue.push_back(std::move(block));
-    lock.unlock();
-    m_changed.notify_all();
+QByteArray StreamDigest::digest(Lane *lane)
+{
+    if (m_threaded)
+        lane->waitUntilIdle();
+    return lane->hash.result();
 }
 
 QByteArray StreamDigest::result()
 {
-    if (!m_worker.joinable())
-        return m_hash.result();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    waitUntilIdle(lock);
-    return m_hash.result();
+    return digest(m_lanes.front().get());
+}
+
+QByteArray StreamDigest::sha256()
+{
+    return m_lanes.size() > 1 ? digest(m_lanes.back().get()) : QByteArray();
 }
 
 void StreamDigest::reset()
 {
-    if (m_worker.joinable()) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_queue.clear();
-        waitUntilIdle(lock);
+    for (const std::unique_ptr<Lane> &lane : m_lanes) {
+        if (m_threaded) {
+            {
+                std::lock_guard<std::mutex> lock(lane->mutex);
+                lane->queue.clear();
+            }
+            lane->waitUntilIdle();
+        }
+        lane->hash.reset();
     }
-    m_hash.reset();
     m_inlineBytes = 0;
 }
 
-void StreamDigest::waitUntilIdle(std::unique_lock<std::mutex> &lock)
+void StreamDigest::Lane::push(const QByteArray &block)
 {
-    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return queue.size() < QueueLimit; });
+    queue.push_back(block);
+    lock.unlock();
+    changed.notify_all();
 }
 
-void StreamDigest::hashQueued()
+void StreamDigest::Lane::waitUntilIdle()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return queue.empty() && !busy; });
+}
+
+void StreamDigest::Lane::stop()
+{
+    if (!worker.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    changed.notify_all();
+    worker.join();
+}
+
+void StreamDigest::Lane::run()
+{
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-        if (m_stopping)
+        changed.wait(lock, [this] { return stopping || !queue.empty(); });
+        if (stopping)
             return;
-        QByteArray block = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_busy = true;
+        QByteArray block = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
         lock.unlock();
-        m_changed.notify_all();
-        m_hash.addData(block);
+        changed.notify_all();
+        hash.addData(block);
         lock.lock();
-        m_busy = false;
-        m_changed.notify_all();
+        busy = false;
+        changed.notify_all();
     }
 }

@@ -9,6 +9,7 @@ struct UpdateFileInfo
 {
     QString name;
     QString md5;
+    QString sha256; // empty where the list gives none
     QString downloadDir;
     QString installDir;
     QString url;

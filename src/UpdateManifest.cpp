@@ -33,6 +33,7 @@ UpdateFileInfo makeUpdateFileInfo(
     UpdateFileInfo info;
     info.name = entry.name;
     info.md5 = entry.md5;
+    info.sha256 = entry.sha256;
     info.downloadDir = downloadDir + slash + entry.relativeDir;
     info.installDir = installDir + slash + entry.relativeDir;
     info.url = fileBaseUrl + slash + entry.dir + slash + entry.name;
@@ -76,6 +77,7 @@ const QLatin1String NameAttribute("Name");
 const QLatin1String RelativeDirAttribute("RelativeDir");
 const QLatin1String Md5Attribute("MD5");
 const QLatin1String SizeAttribute("Size");
+const QLatin1String Sha256Attribute("SHA256");
 
 // Windows takes a backslash as a separator, so it is one here on every platform.
 QStringList segments(QString path)
@@ -249,6 +251,19 @@ std::optional<UnsafeEntry> checkFileEntry(const FileEntry &entry, qint64 lineNum
     return std::nullopt;
 }
 
+// A digest no file can match would fail every download of it; the list is broken instead.
+std::optional<UnsafeEntry> checkSha256(const QXmlStreamAttributes &attributes, qint64 lineNumber)
+{
+    static const QRegularExpression lowerHex(QStringLiteral("^[0-9a-f]{64}$"));
+    if (!attributes.hasAttribute(Sha256Attribute))
+        return std::nullopt;
+    const QString value = attributes.value(Sha256Attribute).toString();
+    if (lowerHex.match(value).hasMatch())
+        return std::nullopt;
+    return UnsafeEntry(FileElement, Sha256Attribute, value,
+        QStringLiteral("not 64 lowercase hexadecimal digits"), lineNumber);
+}
+
 FileList readFileList(QXmlStreamReader &reader)
 {
     FileList result;
@@ -265,7 +280,10 @@ FileList readFileList(QXmlStreamReader &reader)
         entry.md5 = attributes.value(Md5Attribute).toString();
         entry.dir = attributes.value(DirAttribute).toString();
         entry.size = toSize(attributes.value(SizeAttribute));
+        entry.sha256 = attributes.value(Sha256Attribute).toString();
         std::optional<UnsafeEntry> unsafe = checkFileEntry(entry, reader.lineNumber());
+        if (!unsafe)
+            unsafe = checkSha256(attributes, reader.lineNumber());
         if (!unsafe) {
             if (const QString clash = clashes.add(entry.relativeDir, entry.name); !clash.isEmpty())
                 unsafe = UnsafeEntry(FileElement, NameAttribute, entry.name, clash, reader.lineNumber());

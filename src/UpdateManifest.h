@@ -63,6 +63,7 @@ struct FileEntry
     QString md5;
     QString dir;
     qint64 size = 0;
+    QString sha256; // empty when the entry has no SHA256 attribute
 };
 
 struct FileList

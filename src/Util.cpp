@@ -3,7 +3,8 @@
 #include "FileIo.h"
 #include "StagedFile.h"
 
-#include <QCryptographicHash>
+#include "Crypto.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,28 +41,48 @@ bool LTools::saveFile(const QString &path, const QByteArray &data)
     return staged.write(data) && staged.commit();
 }
 
-bool LTools::checkFileMd5(const QString &path, const QByteArray &md5Hex)
-{
-    const QByteArray digest = fileMd5(path);
-    return !digest.isEmpty() && digest.toHex() == md5Hex;
-}
+namespace {
 
 // A read error yields no digest at all rather than the digest of what was read before it.
-QByteArray LTools::fileMd5(const QString &path)
+bool hashFile(const QString &path, QList<Crypto::Hash *> hashes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QCryptographicHash hash(QCryptographicHash::Md5);
+        return false;
     QByteArray block(FileIo::BlockSize, Qt::Uninitialized);
     for (;;) {
         const qint64 got = file.read(block.data(), block.size());
         if (got < 0)
-            return QByteArray();
+            return false;
         if (got == 0)
-            return hash.result();
-        hash.addData(block.constData(), int(got));
+            return true;
+        for (Crypto::Hash *hash : hashes)
+            hash->addData(block.constData(), got);
     }
+}
+
+} // namespace
+
+bool LTools::checkFileMd5(const QString &path, const QByteArray &md5Hex)
+{
+    return checkFileDigests(path, md5Hex, QByteArray());
+}
+
+bool LTools::checkFileDigests(const QString &path, const QByteArray &md5Hex, const QByteArray &sha256Hex)
+{
+    Crypto::Hash md5(Crypto::Algorithm::Md5);
+    Crypto::Hash sha256(Crypto::Algorithm::Sha256);
+    QList<Crypto::Hash *> hashes {&md5};
+    if (!sha256Hex.isEmpty())
+        hashes.append(&sha256);
+    return hashFile(path, hashes) && md5.result().toHex() == md5Hex
+        && (sha256Hex.isEmpty() || sha256.result().toHex() == sha256Hex);
+}
+
+QByteArray LTools::fileMd5(const QString &path)
+{
+    Crypto::Hash md5(Crypto::Algorithm::Md5);
+    return hashFile(path, {&md5}) ? md5.result() : QByteArray();
 }
 
 bool LTools::copyFile(const QString &source, const QString &target, bool keepSource, bool verify)

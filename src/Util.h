@@ -51,6 +51,8 @@ public:
     // Replaces the file at path with data in one step, creating missing folders.
     static bool saveFile(const QString &path, const QByteArray &data);
     static bool checkFileMd5(const QString &path, const QByteArray &md5Hex);
+    // Both digests in one read; an empty sha256Hex checks the MD5 alone.
+    static bool checkFileDigests(const QString &path, const QByteArray &md5Hex, const QByteArray &sha256Hex);
     // The raw 16-byte digest; empty when the file is missing or unreadable.
     static QByteArray fileMd5(const QString &path);
     // Installs source at target. A move over the target when the source need not be kept and

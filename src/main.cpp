@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "Downloader.h"
 #include "GamePaths.h"
 #include "LogFile.h"
 #include "Logging.h"
@@ -16,6 +17,7 @@ int qMain(int argc, char *argv[])
     resetLogFile();
     qInstallMessageHandler(logMessageHandler);
     qCDebug(lcStartup) << "Launcher start... ";
+    SDownloader::trustEnvironmentCertificates();
 
     QTranslator translator;
     translator.load(QStringLiteral("launcher_cn.qm"));

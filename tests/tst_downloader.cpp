@@ -7,7 +7,12 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/resource.h>
+
 Q_DECLARE_METATYPE(QList<FaultServer::Answer>)
+Q_DECLARE_METATYPE(DownloadLimits)
+Q_DECLARE_METATYPE(QList<QByteArray>)
 
 using Answer = FaultServer::Answer;
 using Fault = Answer::Fault;
@@ -58,14 +63,34 @@ private slots:
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("error"); // in errorString(); empty: succeeds
+        QTest::addColumn<DownloadLimits>("limits");
 
         const QByteArray body = patterned(200 * 1024 + 3);
         const QByteArray digest = md5Hex(body);
         const auto row = [](const char *tag, const Answers &answers, const QByteArray &expectedHash,
-                             const char *error = "", int timeoutMs = 30000, const QString &name = "a.pak") {
-            QTest::newRow(tag) << answers << expectedHash << timeoutMs << name << QString(error);
+                             const char *error = "", int timeoutMs = 30000, const QString &name = "a.pak",
+                             const DownloadLimits &limits = {}) {
+            QTest::newRow(tag) << answers << expectedHash << timeoutMs << name << QString(error) << limits;
         };
         row("checked", {Answer::ok(body)}, digest);
+        // Large enough for the digests to be computed on their worker thread.
+        const QByteArray large = patterned(3 << 20);
+        const QByteArray largeSha = QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex();
+        row("both digests, exactly the listed size", {Answer::ok(large)}, md5Hex(large), "", 30000, "a.pak",
+            {largeSha, large.size()});
+        // What an MD5 collision gives: the MD5 matches, the SHA-256 does not.
+        row("right MD5, other SHA-256", {Answer::ok(large)}, md5Hex(large), "SHA-256 ", 30000, "a.pak",
+            {QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex(), -1});
+        row("more bytes than listed, announced", {Answer::ok(body)}, digest,
+            "The server announced 204803 bytes where at most 204802", 30000, "a.pak", {{}, body.size() - 1});
+        Answer endless = Answer::ok(large);
+        endless.announceLength = false;
+        // Qt would inflate it, past any bound, were the body not asked for as stored.
+        Answer gzip = Answer::ok(body);
+        gzip.headers = "Content-Encoding: gzip\r\n";
+        row("gzip body taken as sent", {gzip}, digest);
+        row("more bytes than listed, unannounced", {endless}, md5Hex(large),
+            "last: More than the 1024 bytes expected arrived", 30000, "a.pak", {{}, 1024});
 
         row("empty body with the empty digest", {Answer::ok(QByteArray())}, md5Hex(QByteArray()));
         row("fail twice then serve", {Answer::withStatus(500), Answer::withStatus(503), Answer::ok(body)},
@@ -85,6 +110,7 @@ private slots:
             "failed 3 times");
         row("stall before headers", {Answer::stallBeforeHeaders()}, digest,
             "last: No data for 250 ms: the transfer's inactivity limit ended it", 250);
+        // What arrived stays for a later run to continue.
         row("stall mid-body", {Answer::broken(Fault::StallAfter, body, 20000)}, digest,
             "last: No data for 250 ms", 250);
         row("304 is no file", {Answer::withStatus(304)}, QByteArray(), "Server replied with HTTP status 304");
@@ -104,13 +130,15 @@ private slots:
         QFETCH(int, timeoutMs);
         QFETCH(QString, name);
         QFETCH(QString, error);
+        QFETCH(DownloadLimits, limits);
 
         QVERIFY(writeFile(saveDir() + "/a.pak", "old") && writeFile(saveDir() + "/blocker", "a file"));
         server->script("/a.pak", answers);
 
         const LogCapture log;
         downloader->setTransferTimeout(timeoutMs);
-        downloader->download(server->url("/a.pak"), saveDir(), name, !expectedHash.isEmpty(), expectedHash);
+        downloader->download(
+            server->url("/a.pak"), saveDir(), name, !expectedHash.isEmpty(), expectedHash, limits);
         QCOMPARE(failed->count() + finished->count(), 0);
         QCOMPARE(result(), error.isEmpty() ? Finished : Failed);
         QVERIFY2(downloader->errorString().contains(error)
@@ -119,7 +147,11 @@ private slots:
         QVERIFY(name == "a.pak"
             || downloader->errorString().startsWith("Cannot save " + saveDir() + '/' + name + ": "));
         QCOMPARE(server->requestCount("/a.pak"), error.isEmpty() ? answers.size() : name == "a.pak" ? 3 : 1);
-        QCOMPARE(filesBelow(saveDir()), QStringList({"a.pak", "blocker"}));
+        const QString kept = "." + name + "." + expectedHash + ".part";
+        const bool keeps = QByteArray(QTest::currentDataTag()) == "stall mid-body";
+        QCOMPARE(filesBelow(saveDir()),
+            (keeps ? QStringList {kept} : QStringList()) + QStringList({"a.pak", "blocker"}));
+        QVERIFY(!keeps || readFile(saveDir() + '/' + kept) == answers.last().body.left(20000));
         QCOMPARE(readFile(saveDir() + "/a.pak"), error.isEmpty() ? answers.last().body : "old");
         // The log names each retry and the final failure by the address asked for.
         const QByteArray url = "\"" + server->url("/a.pak").toUtf8() + "\"\n";
@@ -148,6 +180,107 @@ private slots:
         QCOMPARE(server->requestCount("/1"), hops <= 5 ? 1 : 3);
         QCOMPARE(server->requestCount("/real"), hops <= 5 ? 1 : 0);
         QCOMPARE(readFile(saveDir() + "/a.txt"), hops <= 5 ? body : "(unreadable)");
+    }
+
+    void resumes_data()
+    {
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QByteArray>("planted"); // in the staging file, as an earlier run left it
+        QTest::addColumn<QList<QByteArray>>("ranges"); // asked for, request by request
+        QTest::addColumn<QList<QByteArray>>("ifRanges");
+        QTest::addColumn<qint64>("sent"); // body bytes the server sent in all
+
+        const QByteArray body = patterned(300000), changed = patterned(300000, 9);
+        const auto answer
+            = [&](const QByteArray &content, const QByteArray &etag, bool ranges, qint64 cut = -1) {
+                  Answer a = cut < 0 ? Answer::ok(content) : Answer::broken(Fault::ResetAfter, content, cut);
+                  a.headers = etag.isEmpty() ? QByteArray() : "ETag: " + etag + "\r\n";
+                  a.ranges = ranges;
+                  return a;
+              };
+        const QList<QByteArray> none {"", ""}, resumed {"", "bytes=100000-"},
+            restarted {"", "bytes=100000-", ""};
+        QTest::newRow("reset, then the rest")
+            << Answers {answer(body, "\"v1\"", true, 100000), answer(body, "\"v1\"", true)} << QByteArray()
+            << resumed << QList<QByteArray> {"", "\"v1\""} << qint64(300000);
+        QTest::newRow("ranges ignored") << Answers {answer(body, "", false, 100000), answer(body, "", false)}
+                                        << QByteArray() << resumed << none << qint64(400000);
+        Answer shifted = answer(body, "", true);
+        shifted.rangeShift = 5;
+        QTest::newRow("wrong Content-Range")
+            << Answers {answer(body, "", true, 100000), shifted, answer(body, "", false)} << QByteArray()
+            << restarted << QList<QByteArray> {"", "", ""} << qint64(400000 + 200000);
+        QTest::newRow("416") << Answers {answer(body, "", true, 100000), Answer::withStatus(416),
+            answer(body, "", false)}
+                             << QByteArray() << restarted << QList<QByteArray> {"", "", ""} << qint64(400000);
+        // The validator keeps a changed file from being spliced; without one the digest does.
+        QTest::newRow("changed, other ETag")
+            << Answers {answer(changed, "\"v1\"", true, 100000), answer(body, "\"v2\"", true)} << QByteArray()
+            << resumed << QList<QByteArray> {"", "\"v1\""} << qint64(400000);
+        QTest::newRow("changed, no validator")
+            << Answers {answer(changed, "", true, 100000), answer(body, "", true)} << QByteArray()
+            << restarted << QList<QByteArray> {"", "", ""} << qint64(600000);
+        QTest::newRow("left by an earlier run")
+            << Answers {answer(body, "", true)} << body.left(100000) << QList<QByteArray> {"bytes=100000-"}
+            << QList<QByteArray> {""} << qint64(200000);
+        QTest::newRow("complete, not yet in place")
+            << Answers {answer(body, "", true)} << body << QList<QByteArray> {"bytes=300000-"}
+            << QList<QByteArray> {""} << qint64(0);
+    }
+    // One copy of the file's bytes where the server allows it, and always the right file.
+    void resumes()
+    {
+        QFETCH(Answers, answers);
+        QFETCH(QByteArray, planted);
+        QFETCH(QList<QByteArray>, ranges);
+        QFETCH(QList<QByteArray>, ifRanges);
+        QFETCH(qint64, sent);
+        const QByteArray body = patterned(300000);
+        if (!planted.isEmpty())
+            QVERIFY(writeFile(saveDir() + "/." + "a.pak." + md5Hex(body) + ".part", planted));
+        server->script("/a.pak", answers);
+        QSignalSpy progress(downloader.get(), &SDownloader::downloadProgress);
+        start("/a.pak", "a.pak", md5Hex(body));
+        QCOMPARE(result(), Finished);
+        QCOMPARE(readFile(saveDir() + "/a.pak"), body);
+        QCOMPARE(filesBelow(saveDir()), QStringList {"a.pak"});
+        QCOMPARE(server->requestHeaders("/a.pak", "Range"), ranges);
+        QCOMPARE(server->requestHeaders("/a.pak", "If-Range"), ifRanges);
+        QCOMPARE(server->bodyBytesSent("/a.pak"), sent);
+        // A continued file's bar starts at the bytes already there.
+        QVERIFY(
+            planted.isEmpty() || progress.isEmpty() || progress.first().at(0).toLongLong() >= planted.size());
+    }
+
+    // A disk that refuses bytes ends the download at once; the old file stays, and what was
+    // staged is continued once there is room again.
+    void diskFull()
+    {
+        const QByteArray body = patterned(3 << 20);
+        QVERIFY(writeFile(saveDir() + "/a.pak", "old"));
+        Answer ranged = Answer::ok(body);
+        ranged.ranges = true;
+        server->serve("/a.pak", ranged);
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlim_t unlimited = limit.rlim_cur;
+        limit.rlim_cur = 1 << 20;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        start("/a.pak", "a.pak", md5Hex(body));
+        const QString outcome = result();
+        limit.rlim_cur = unlimited;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QCOMPARE(outcome, Failed);
+        QVERIFY2(downloader->errorString().startsWith("Cannot save"), qPrintable(downloader->errorString()));
+        QCOMPARE(server->requestCount("/a.pak"), 1);
+        QCOMPARE(readFile(saveDir() + "/a.pak"), QByteArray("old"));
+
+        failed->clear();
+        start("/a.pak", "a.pak", md5Hex(body));
+        QCOMPARE(result(), Finished);
+        QCOMPARE(server->requestHeaders("/a.pak", "Range").value(1), QByteArray("bytes=1048576-"));
+        QCOMPARE(readFile(saveDir() + "/a.pak"), body);
     }
 
     // The body streams into a temporary file beside the target; the old file stays until the end.

@@ -2,6 +2,7 @@
 #include "FormChecks.h"
 #include "LauncherFolder.h"
 #include "LauncherUpdate.h"
+#include "Minisign.h"
 #include "TestFiles.h"
 #include "UpdateFixtures.h"
 
@@ -37,6 +38,9 @@ private slots:
         // A list that is there but cannot be read must not pass for "nothing to install".
         QTest::newRow("broken list") << QByteArray("<UpdateList><File Name=\"a\"") << true
                                      << "0 of 100" + failed;
+        // With a release key: the list changed after signing, or a file after its download.
+        QTest::newRow("signed list changed") << QByteArray("signed list") << true << "0 of 100" + failed;
+        QTest::newRow("signed, file changed") << QByteArray("signed file") << true << "0 of 100" + failed;
     }
     void copyRun()
     {
@@ -56,6 +60,17 @@ private slots:
             || game.writeFile(
                 "Update/Launcher/UpdateList.xml", list.isNull() || list == "blocked" ? downloaded : list));
         QVERIFY(list != "blocked" || game.writeFile("Launcher/data/deep/b.bin/keep", "in the way"));
+        if (list.startsWith("signed")) {
+            const Minisign::SecretKey key {"studio01", QByteArray(32, 's')};
+            QVERIFY(game.writeFile("Launcher/launcher.ini",
+                "[update]\npublicKeys=" + ("Ed" + key.id + key.publicKey().key).toBase64() + "\n"));
+            QVERIFY(game.writeFile("Update/Launcher/UpdateList.xml.minisig",
+                Minisign::sign(key, downloaded, "serial:1 expires:4102444800")));
+            QVERIFY(game.writeFile(
+                QString("Update/Launcher/") + (list == "signed list" ? "UpdateList.xml" : "notes.txt"),
+                list == "signed list" ? QByteArray(downloaded).replace("files/data", "files/DATA")
+                                      : QByteArray("other notes")));
+        }
 
         // Start-up may still be waiting for the old launcher here, with its refusal box open.
         BoxAnswerer answerer;

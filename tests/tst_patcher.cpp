@@ -131,6 +131,9 @@ private slots:
             << Check {Answer::ok(one), "checkFinished", 0, 0, "", 0, 3.0f};
         QTest::newRow("version list missing") << Check {
             Answer::ok(one), "checkFailed", 0, 0, "failed 3 times", 0, 1.3f, Answer::withStatus(404)};
+        QTest::newRow("version list too large")
+            << Check {Answer::ok(one), "checkFailed", 0, 0, "announced 67108865 bytes where at most 67108864",
+                   0, 1.3f, Answer::ok(QByteArray((64 << 20) + 1, ' '))};
         QTest::newRow("file list fails")
             << Check {Answer::withStatus(500), "checkFailed", 0, 0, "r1/UpdateList.xml failed 3 times", 3};
         // A list that stops early must not be taken for "all files current".
@@ -165,7 +168,7 @@ private slots:
                      patcher->totalDownloadSize()}),
             (QList<qlonglong> {row.listRequests, 0, row.files, row.total}));
         QCOMPARE(patcher->targetVersion(), row.listRequests ? 1.5f : 0.0f);
-        QCOMPARE(patcher->latestVersion(), row.versions.status == 200 ? 2.0f : 0.0f);
+        QCOMPARE(patcher->latestVersion(), row.versions.body.startsWith("<?xml") ? 2.0f : 0.0f);
         // A check writes nothing but the file list, whatever the lists say.
         QCOMPARE(filesBelow(installed("")).filter(QRegularExpression("^(?!Update/Game/UpdateList.xml)")),
             QStringList {"data/current.pak"});
@@ -225,6 +228,40 @@ private slots:
             QVERIFY2(total.section(' ', 1, 1).toLongLong() <= 600, qPrintable(total));
         QCOMPARE(installedNow(), QStringLiteral("a.pak,b.pak,c.pak"));
         QCOMPARE(filesBelow(downloaded("")), QStringList {"UpdateList.xml"});
+    }
+
+    // A run starts by clearing what killed runs left: stale staged downloads and the temporary
+    // copies beside installed files. A staged download of a listed file is continued instead, and
+    // nothing of the player's is touched, however alike its name.
+    void clearsStaleStaging()
+    {
+        const QByteArray a = threeFiles[0].content;
+        const QString resumed = "data/.a.pak." + md5Hex(a) + ".part";
+        const QStringList players {"data/.a.pak.backup", "data/a.pak.part", "data/.a.pak.K2J3.part",
+            "data/.a.pak.old.k2j3.part", ".notes.txt.k2j3.part"};
+        for (const QString &path : players + QStringList {"data/.a.pak.k2j3h4.part"})
+            QVERIFY(writeFile(installed(path), "mine"));
+        for (const QString &path :
+            {".c.pak.0123456789abcdef0123456789abcdef.part", ".UpdateList.xml.x1y2.part"})
+            QVERIFY(writeFile(downloaded(path), "stale"));
+        const auto patcher = checkedPatcher();
+        QVERIFY(patcher && writeFile(downloaded(resumed), a.left(40)));
+        server->script("/r1/files/a.pak", {[&] {
+            Answer x = Answer::ok(a);
+            x.ranges = true;
+            return x;
+        }()});
+        Recorder run(patcher.get());
+        patcher->startDownload(true);
+        QVERIFY(run.wait() && run.events.last() == "listFinished");
+        QCOMPARE(server->requestHeaders("/r1/files/a.pak", "Range"), QList<QByteArray> {"bytes=40-"});
+        QCOMPARE(installedNow(), QStringLiteral("a.pak,b.pak,c.pak"));
+        QStringList left = players;
+        for (const GameFile &file : threeFiles)
+            left << file.localPath();
+        left << "Update/Game/UpdateList.xml";
+        std::sort(left.begin(), left.end());
+        QCOMPARE(filesBelow(installed("")), left);
     }
 
     void copyRun_data()

@@ -91,6 +91,7 @@ private slots:
         row("range folder escapes", "3 --oldest 2 --dir ../v3", "parent segment");
         row("range folder absolute", "3 --oldest 2 --dir /srv/v3", "relative folder");
         row("site inside the release", "3 --oldest 2 --site-in-release", "inside the release folder");
+        row("no secret key", "3 --oldest 2 --sign /nonexistent.key", "cannot read the secret key");
         QTest::newRow("list not XML") << QStringList() << QByteArray("<VersionList><Version")
                                       << QString(usual).split(' ') << "not well-formed" << -1;
     }
@@ -127,6 +128,31 @@ private slots:
         const UpdateManifest::FileEntry entry {
             bad.section('/', -1), bad.section('/', 0, -2), "m", "files", 3};
         QCOMPARE(int(bool(UpdateManifest::unsafeFileEntry(entry))), launcherRule);
+    }
+
+    // Each list signed as the minisign command checks it: the serial one above the site's, the kept
+    // range signed again for its own range, and an expiry 90 days ahead.
+    void signs()
+    {
+        const QString key = work->filePath("studio.key"), pub = work->filePath("studio.pub");
+        QCOMPARE(runTool("minisign", {"-G", "-W", "-p", pub, "-s", key}).exitCode, 0);
+        for (const char *version : {"1.1", "1.2"})
+            QCOMPARE(
+                publish({release(), version, "--site", site(), "--oldest", "1.0", "--sign", key}).exitCode,
+                0);
+        const qint64 expires = QDateTime::currentSecsSinceEpoch() + 90 * 86400;
+        for (const QString &list : {"VersionList.xml", "v1.1/UpdateList.xml", "v1.2/UpdateList.xml"}) {
+            const ToolRun check = runTool("minisign", {"-V", "-p", pub, "-m", site() + '/' + list});
+            QVERIFY2(check.exitCode == 0, qPrintable(list + check.err));
+            const QString range = list.startsWith('v')
+                ? "\tdir:" + list.section('/', 0, 0) + "\tversion:" + list.mid(1, 3)
+                : "";
+            const QString comment = check.out.section("Trusted comment: ", 1).trimmed();
+            QVERIFY2(comment.endsWith("\tserial:2\texpires:"
+                         + comment.section("expires:", 1, 1).section('\t', 0, 0) + range),
+                qPrintable(comment));
+            QVERIFY(qAbs(comment.section("expires:", 1, 1).section('\t', 0, 0).toLongLong() - expires) < 60);
+        }
     }
 
     void commandLine()

@@ -124,10 +124,13 @@ void TestSelfUpdate::firstRunToGameStart()
     const QString site = work.filePath(QStringLiteral("site"));
     const QString game11Dir = work.filePath("game-1.1"), launcher2Dir = work.filePath("launcher-2");
     QVERIFY(writeTree(game11Dir, game11) && writeTree(launcher2Dir, launcher2));
+    // Signed, and the player's launcher.ini names the key: every list is checked on the way.
+    const QString key = work.filePath("studio.key"), publicKey = work.filePath("studio.pub");
+    QCOMPARE(runTool("minisign", {"-G", "-W", "-p", publicKey, "-s", key}).exitCode, 0);
     for (const QStringList &arguments :
         {QStringList {"--site", site + "/game", "--oldest", "1.0", game11Dir, "1.1"},
             QStringList {"--site", site + "/launcher", "--oldest", "1", launcher2Dir, "1"}}) {
-        const ToolRun run = publish(arguments);
+        const ToolRun run = publish(arguments + QStringList {"--sign", key});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     }
     // The studio's page holds one link the view keeps to itself.
@@ -142,8 +145,9 @@ void TestSelfUpdate::firstRunToGameStart()
     QVERIFY(game.installLauncher() && game.installDetectionTool() && writeTree(game.gameDir(), game10));
     QVERIFY(game.writeFile(QStringLiteral("Launcher/launcher.ini"),
         QStringLiteral(
-            "[launcher]\nlist=%1launcher/\nsite=%1site/index.html\n[game]\nlist=%1game/\nsite=about:blank\n")
-            .arg(nginx.baseUrl())
+            "[launcher]\nlist=%1launcher/\nsite=%1site/index.html\n[game]\nlist=%1game/\nsite=about:blank\n"
+            "[update]\npublicKeys=%2\n")
+            .arg(nginx.baseUrl(), QString::fromLatin1(readFile(publicKey)).split('\n').value(1))
             .toUtf8()));
     const QString launcherPath = game.path(QStringLiteral("Launcher/Launcher.exe"));
 
@@ -267,8 +271,10 @@ void TestSelfUpdate::firstRunToGameStart()
     startLauncher(unguarded, game);
     QVERIFY(answerBox(waitForWindow(unguarded.processId(), WarningTitle)));
     QVERIFY(!waitForWindow(unguarded.processId(), WindowTitle).isEmpty());
-    QVERIFY(game.readFile(QStringLiteral("Launcher/debug.log"))
-                .contains("Warning: Cannot create ZARK_Launcher:"));
+    const QByteArray log = game.readFile(QStringLiteral("Launcher/debug.log"));
+    QVERIFY(log.contains("Warning: Cannot create ZARK_Launcher:"));
+    QVERIFY(
+        log.contains("Update manifests must be signed by: ") && game.exists("Launcher/release-serials.json"));
     unguarded.terminate();
     QVERIFY(unguarded.waitForFinished(5000));
 }

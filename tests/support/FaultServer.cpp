@@ -60,19 +60,49 @@ FaultServer::FaultServer(QObject *parent)
     });
 }
 
+QList<QByteArray> FaultServer::requestHeaders(const QString &path, const QByteArray &name) const
+{
+    QList<QByteArray> values;
+    for (const QByteArray &head : m_heads.value(path)) {
+        QByteArray value;
+        for (const QByteArray &line : head.split('\n')) {
+            if (line.toLower().startsWith(name.toLower() + ':'))
+                value = line.mid(name.size() + 1).trimmed();
+        }
+        values << value;
+    }
+    return values;
+}
+
 void FaultServer::answer(QTcpSocket *socket, const QByteArray &head)
 {
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     const QString path = QUrl::fromEncoded(requestLine.value(1)).path(QUrl::FullyEncoded);
     m_counts[path] += 1;
+    m_heads[path] << head;
     Answer chosen = Answer::withStatus(404, "not found\n");
     if (QList<Answer> &script = m_scripts[path]; !script.isEmpty())
         chosen = script.size() > 1 ? script.takeFirst() : script.first();
     if (chosen.fault == Fault::StallBeforeHeaders)
         return;
+    const QByteArray range = requestHeaders(path, "Range").constLast();
+    const QByteArray ifRange = requestHeaders(path, "If-Range").constLast();
+    const QByteArray etag = chosen.headers.contains("ETag: ")
+        ? chosen.headers.mid(chosen.headers.indexOf("ETag: ") + 6).split('\r').value(0)
+        : QByteArray();
+    if (chosen.ranges && range.startsWith("bytes=") && (ifRange.isEmpty() || ifRange == etag)) {
+        const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+        chosen.headers += "Content-Range: bytes " + QByteArray::number(from + chosen.rangeShift) + '-'
+            + QByteArray::number(chosen.body.size() - 1) + '/' + QByteArray::number(chosen.body.size())
+            + "\r\n";
+        chosen.status = 206;
+        chosen.body = chosen.body.mid(from);
+    }
 
     QByteArray text
         = "HTTP/1.1 " + QByteArray::number(chosen.status) + (chosen.status == 200 ? " OK" : " Scripted");
+    text += "\r\n" + chosen.headers;
+    text.chop(2);
     if (!chosen.location.isEmpty())
         text += "\r\nLocation: " + chosen.location;
     if (chosen.announceLength)
@@ -85,8 +115,8 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &head)
     const int step = chosen.trickleBytes > 0 ? chosen.trickleBytes : qMax(1, body.size());
     auto *timer = new QTimer(socket);
     connect(timer, &QTimer::timeout, socket,
-        [socket, timer, body, step, fault = chosen.fault, sent = 0]() mutable {
-            socket->write(body.mid(sent, step));
+        [this, path, socket, timer, body, step, fault = chosen.fault, sent = 0]() mutable {
+            m_sent[path] += socket->write(body.mid(sent, step));
             sent += step;
             if (sent < body.size())
                 return;

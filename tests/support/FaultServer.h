@@ -39,6 +39,12 @@ public:
         // Without Content-Length the body ends when the connection closes: its size is unknown
         // to the client until then.
         bool announceLength = true;
+        // "Range: bytes=N-" gets 206 and the body from N (where the fault's cut then counts),
+        // unless If-Range names another validator than etag; Content-Range is shifted by
+        // rangeShift bytes, as a broken server might.
+        bool ranges = false;
+        qint64 rangeShift = 0;
+        QByteArray headers; // more header lines, each ending in "\r\n" (ETag, Content-Encoding)
 
         static Answer ok(const QByteArray &body) { return {200, body}; }
         static Answer withStatus(int status, const QByteArray &body = QByteArray()) { return {status, body}; }
@@ -71,6 +77,9 @@ public:
     void serve(const QString &path, const QByteArray &body) { script(path, {Answer::ok(body)}); }
 
     int requestCount(const QString &path) const { return m_counts.value(path); }
+    // The value of one header in each request for path, in order ("" where absent).
+    QList<QByteArray> requestHeaders(const QString &path, const QByteArray &name) const;
+    qint64 bodyBytesSent(const QString &path) const { return m_sent.value(path); }
     int totalRequests() const { return std::accumulate(m_counts.cbegin(), m_counts.cend(), 0); }
 
 private:
@@ -79,6 +88,8 @@ private:
     QTcpServer m_server;
     QHash<QString, QList<Answer>> m_scripts;
     QHash<QString, int> m_counts;
+    QHash<QString, QList<QByteArray>> m_heads;
+    QHash<QString, qint64> m_sent;
 };
 
 #endif

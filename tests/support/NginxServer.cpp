@@ -15,10 +15,10 @@ NginxServer::~NginxServer()
     stop();
 }
 
-bool NginxServer::start()
+bool NginxServer::start(const QStringList &options)
 {
     QProcess fixture;
-    fixture.start(Fixture, {QStringLiteral("start"), m_root, m_state.path()});
+    fixture.start(Fixture, QStringList {QStringLiteral("start")} + options << m_root << m_state.path());
     if (!fixture.waitForFinished(30000) || fixture.exitCode() != 0) {
         m_error = QString::fromUtf8(fixture.readAllStandardError());
         return false;

@@ -2,6 +2,7 @@
 #define NGINXSERVER_H
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A private nginx on loopback serving one folder, through the nginx-fixture script.
@@ -13,10 +14,13 @@ public:
     NginxServer(const NginxServer &) = delete;
     NginxServer &operator=(const NginxServer &) = delete;
 
-    bool start();
+    // options: those of nginx-fixture start, e.g. "--tls".
+    bool start(const QStringList &options = {});
     void stop();
-    // "http://127.0.0.1:PORT/", empty until started.
+    // "http://127.0.0.1:PORT/" (or https), empty until started.
     QString baseUrl() const { return m_baseUrl; }
+    // With --tls: the throwaway CA that issued the server's certificate.
+    QString caFile() const { return m_state.filePath(QStringLiteral("ca.pem")); }
     QString errorText() const { return m_error; }
 
 private:

@@ -2,6 +2,8 @@
 
 #include "TestFiles.h"
 
+#include <QCryptographicHash>
+
 namespace UpdateTest {
 
 namespace {
@@ -24,11 +26,12 @@ QByteArray versionList(const QList<Range> &ranges)
     return xml + "</VersionList>\n";
 }
 
-QByteArray fileElement(
-    const QString &name, const QString &relativeDir, const QString &md5, const QString &dir, qint64 size)
+QByteArray fileElement(const QString &name, const QString &relativeDir, const QString &md5,
+    const QString &dir, qint64 size, const QString &sha256)
 {
     return "  <File" + attribute("Name", name) + attribute("RelativeDir", relativeDir) + attribute("MD5", md5)
-        + attribute("Dir", dir) + attribute("Size", QString::number(size)) + "/>\n";
+        + attribute("Dir", dir) + attribute("Size", QString::number(size))
+        + (sha256.isEmpty() ? QByteArray() : attribute("SHA256", sha256)) + "/>\n";
 }
 
 QByteArray updateList(const QByteArray &elements)
@@ -48,8 +51,9 @@ QByteArray updateList(const QList<GameFile> &files, ServedFrom served)
         QString dir = QStringLiteral("files");
         if (served == ServedFrom::MirroredFolders && !file.relativeDir.isEmpty())
             dir += QLatin1Char('/') + file.relativeDir;
-        elements += fileElement(
-            file.name, file.relativeDir, QString::fromLatin1(md5Hex(file.content)), dir, file.content.size());
+        elements += fileElement(file.name, file.relativeDir, QString::fromLatin1(md5Hex(file.content)), dir,
+            file.content.size(),
+            QString::fromLatin1(QCryptographicHash::hash(file.content, QCryptographicHash::Sha256).toHex()));
     }
     return updateList(elements);
 }

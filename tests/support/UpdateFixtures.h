@@ -15,8 +15,8 @@ struct Range
     QString dir;
 };
 QByteArray versionList(const QList<Range> &ranges);
-QByteArray fileElement(
-    const QString &name, const QString &relativeDir, const QString &md5, const QString &dir, qint64 size);
+QByteArray fileElement(const QString &name, const QString &relativeDir, const QString &md5,
+    const QString &dir, qint64 size, const QString &sha256 = QString());
 QByteArray updateList(const QByteArray &elements);
 
 // A file of the game as a site lists it.
@@ -28,7 +28,7 @@ struct GameFile
 
     QString localPath() const;
 };
-// Dir is "files", or with MirroredFolders "files/<RelativeDir>".
+// Dir is "files", or with MirroredFolders "files/<RelativeDir>"; with both digests, as publish writes.
 enum class ServedFrom { OneFolder, MirroredFolders };
 QByteArray updateList(const QList<GameFile> &files, ServedFrom served = ServedFrom::OneFolder);
 

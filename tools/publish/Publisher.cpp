@@ -1,8 +1,12 @@
 #include "Publisher.h"
 
+#include "Crypto.h"
+#include "Minisign.h"
+#include "ReleaseTrust.h"
 #include "UpdateManifest.h"
 #include "Util.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -108,7 +112,25 @@ struct Publisher::Site
     QString rangePath;
     QList<QXmlStreamAttributes> keptRanges; // document order
     int replacedRanges = 0;
+    std::optional<Minisign::SecretKey> key;
+    qint64 serial = 0; // of this release's signatures: one above the site's
+    qint64 expires = 0;
 };
+
+namespace {
+
+// A trusted comment separates its fields with blanks.
+bool fitsComment(const QString &text)
+{
+    return !text.isEmpty() && !text.contains(QRegularExpression(QStringLiteral("[\\s]")));
+}
+
+QString rangeFields(const QString &dir, const QString &version)
+{
+    return QStringLiteral("\tdir:%1\tversion:%2").arg(dir, version);
+}
+
+} // namespace
 
 Publisher::Publisher(PublishOptions options)
     : m_options(std::move(options))
@@ -143,7 +165,7 @@ bool Publisher::publish()
     Site site;
     const bool releaseRead = readRelease(release);
     const bool siteRead = readSite(site, *version);
-    if (!releaseRead || !siteRead)
+    if (!releaseRead || !siteRead || !readSigning(site))
         return false;
     return write(release, site, *version, *oldest);
 }
@@ -316,6 +338,13 @@ bool Publisher::write(
         if (md5.isEmpty())
             return fail(QStringLiteral("cannot read back %1").arg(quoted(target)));
         entry.md5 = QString::fromLatin1(md5.toHex());
+        QFile copy(target);
+        if (!copy.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read back %1").arg(quoted(target)));
+        Crypto::Hash sha256(Crypto::Algorithm::Sha256);
+        while (!copy.atEnd())
+            sha256.addData(copy.read(1 << 20));
+        entry.sha256 = QString::fromLatin1(sha256.result().toHex());
         entry.size = QFileInfo(target).size();
         totalSize += entry.size;
         entries.append(entry);
@@ -333,12 +362,27 @@ bool Publisher::write(
                 xml.writeAttribute(QStringLiteral("MD5"), entry.md5);
                 xml.writeAttribute(QStringLiteral("Dir"), entry.dir);
                 xml.writeAttribute(QStringLiteral("Size"), QString::number(entry.size));
+                xml.writeAttribute(QStringLiteral("SHA256"), entry.sha256);
             }
             xml.writeEndElement();
         },
         &error);
     if (!listWritten)
         return fail(QStringLiteral("cannot write %1: %2").arg(UpdateManifest::UpdateListName, error));
+    if (site.key
+        && !writeSignature(range.filePath(UpdateManifest::UpdateListName),
+            rangeFields(m_options.rangeDir, version.text), site, &error))
+        return fail(error);
+    // Every range the site keeps gets the new serial and expiry too, or older installations
+    // would be refused once the old signatures expire.
+    for (const QXmlStreamAttributes &kept : site.keptRanges) {
+        const QString dir = kept.value(QLatin1String("Dir")).toString();
+        if (site.key
+            && !writeSignature(
+                QDir(m_options.siteDir).filePath(dir + QLatin1Char('/') + UpdateManifest::UpdateListName),
+                rangeFields(dir, kept.value(QLatin1String("MaxVer")).toString()), site, &error))
+            return fail(error);
+    }
 
     // Written last and replaced in one step: players never see a range whose files are missing.
     const bool versionsWritten = writeXml(
@@ -358,6 +402,8 @@ bool Publisher::write(
         &error);
     if (!versionsWritten)
         return fail(QStringLiteral("cannot write %1: %2").arg(site.versionListPath, error));
+    if (site.key && !writeSignature(site.versionListPath, QString(), site, &error))
+        return fail(error);
 
     m_summary = QStringLiteral("Published version %1 for installed versions %2 to %1: %3 files, %4, in %5.\n"
                                "%6 now lists %7 range(s)%8.")
@@ -370,5 +416,79 @@ bool Publisher::write(
                                                    .arg(site.replacedRanges)
                                                    .arg(quoted(m_options.rangeDir))
                                              : QString());
+    if (site.key)
+        m_summary += QStringLiteral("\nSigned with key %1: serial %2, valid until %3.")
+                         .arg(site.key->publicKey().idText())
+                         .arg(site.serial)
+                         .arg(QDateTime::fromSecsSinceEpoch(site.expires, Qt::UTC).toString(Qt::ISODate));
+    return true;
+}
+
+bool Publisher::readSigning(Site &site)
+{
+    if (m_options.secretKeyFile.isEmpty())
+        return true;
+    QFile keyFile(m_options.secretKeyFile);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("cannot read the secret key %1: %2")
+                          .arg(quoted(m_options.secretKeyFile), keyFile.errorString()));
+    QString problem;
+    site.key = Minisign::SecretKey::parse(keyFile.readAll(), m_options.keyPassword, &problem);
+    if (!site.key)
+        return refuse(QStringLiteral("secret key %1: %2").arg(quoted(m_options.secretKeyFile), problem));
+    if (m_options.expiryDays < 1)
+        return refuse(QStringLiteral("the expiry must be at least one day"));
+
+    bool usable = true;
+    if (!fitsComment(m_options.rangeDir))
+        usable = refuse(QStringLiteral("range folder %1: a signed range's folder has no blanks")
+                            .arg(quoted(m_options.rangeDir)));
+    for (const QXmlStreamAttributes &kept : std::as_const(site.keptRanges)) {
+        const QString dir = kept.value(QLatin1String("Dir")).toString();
+        if (!fitsComment(dir) || !fitsComment(kept.value(QLatin1String("MaxVer")).toString()))
+            usable = refuse(QStringLiteral("range %1: a signed range's folder and version have no blanks")
+                                .arg(quoted(dir)));
+        else if (!QFileInfo::exists(QDir(m_options.siteDir)
+                                        .filePath(dir + QLatin1Char('/') + UpdateManifest::UpdateListName)))
+            usable = refuse(
+                QStringLiteral("range %1: its %2 is not in the site folder, so it cannot be signed again")
+                    .arg(quoted(dir), UpdateManifest::UpdateListName));
+    }
+
+    // The serial only grows: the launcher refuses a list older than one it has seen.
+    QFile previous(site.versionListPath + ReleaseTrust::SignatureSuffix);
+    if (previous.open(QIODevice::ReadOnly)) {
+        const std::optional<Minisign::Signature> signature
+            = Minisign::Signature::parse(previous.readAll(), &problem);
+        const qint64 serial = signature
+            ? Minisign::commentFields(signature->trustedComment).value(QStringLiteral("serial")).toLongLong()
+            : 0;
+        site.serial = serial;
+    }
+    site.serial += 1;
+    site.expires = QDateTime::currentSecsSinceEpoch() + qint64(m_options.expiryDays) * 24 * 60 * 60;
+    return usable;
+}
+
+bool Publisher::writeSignature(
+    const QString &manifestPath, const QString &rangeFields, const Site &site, QString *error)
+{
+    QFile manifest(manifestPath);
+    if (!manifest.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1 to sign it: %2")
+                     .arg(quoted(manifestPath), manifest.errorString());
+        return false;
+    }
+    const QString comment = QStringLiteral("timestamp:%1\tfile:%2\tserial:%3\texpires:%4")
+                                .arg(QDateTime::currentSecsSinceEpoch())
+                                .arg(QFileInfo(manifestPath).fileName())
+                                .arg(site.serial)
+                                .arg(site.expires)
+        + rangeFields;
+    const QByteArray signature = Minisign::sign(*site.key, manifest.readAll(), comment.toUtf8());
+    if (signature.isEmpty() || !LTools::saveFile(manifestPath + ReleaseTrust::SignatureSuffix, signature)) {
+        *error = QStringLiteral("cannot write the signature of %1").arg(quoted(manifestPath));
+        return false;
+    }
     return true;
 }

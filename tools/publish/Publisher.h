@@ -16,6 +16,10 @@ struct PublishOptions
     QString version; // the version the release is
     QString oldestVersion; // the oldest installed version the range still brings up to date
     QString rangeDir; // the range's folder below siteDir; empty gives "v" and the version
+    // With a minisign secret key, every manifest of the site gets a .minisig beside it.
+    QString secretKeyFile;
+    QByteArray keyPassword; // for an encrypted secret key
+    int expiryDays = 90;
 };
 
 // A version as the launcher keeps it: a 32-bit float, recorded in settings.ini with six
@@ -51,6 +55,9 @@ private:
     bool write(const Release &release, const Site &site, const PublishVersion &version,
         const PublishVersion &oldest);
     bool refuse(const QString &problem);
+    bool readSigning(Site &site);
+    bool writeSignature(
+        const QString &manifestPath, const QString &rangeFields, const Site &site, QString *error);
 
     PublishOptions m_options;
     QStringList m_problems;

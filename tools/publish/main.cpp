@@ -1,8 +1,11 @@
 // publish: writes one release of the game (or of the launcher) into an update site.
+#include "Minisign.h"
 #include "Publisher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
 
 #include <cstdio>
 
@@ -31,7 +34,11 @@ int main(int argc, char **argv)
         "are printed and the exit code is 1.\n\n"
         "Versions are decimal numbers with at most six significant digits (1.1, 2.05, 10).\n"
         "For the launcher's own site use 1 as VERSION and --oldest: the launcher always\n"
-        "counts itself as version 1, so each release needs its own --dir."));
+        "counts itself as version 1, so each release needs its own --dir.\n\n"
+        "With --sign, each list of the site gets a minisign signature beside it (NAME.minisig),\n"
+        "as launchers with release keys require: a serial one above the site's last and an\n"
+        "expiry; the ranges already listed are signed again. The password of an encrypted\n"
+        "key is read from standard input. Keep the secret key off the server."));
     parser.addHelpOption();
     const QCommandLineOption siteOption({QStringLiteral("s"), QStringLiteral("site")},
         QStringLiteral("The update site folder, served at the game/list (or launcher/list) address. "
@@ -44,7 +51,12 @@ int main(int argc, char **argv)
     const QCommandLineOption dirOption({QStringLiteral("d"), QStringLiteral("dir")},
         QStringLiteral("The range's folder on the site; must not exist yet. Default: v and VERSION."),
         QStringLiteral("name"));
-    parser.addOptions({siteOption, oldestOption, dirOption});
+    const QCommandLineOption signOption(QStringLiteral("sign"),
+        QStringLiteral("Sign the lists with this minisign secret key file."), QStringLiteral("secret-key"));
+    const QCommandLineOption expiryOption(QStringLiteral("expiry-days"),
+        QStringLiteral("Days until the signatures expire and launchers refuse the site (default 90)."),
+        QStringLiteral("days"), QStringLiteral("90"));
+    parser.addOptions({siteOption, oldestOption, dirOption, signOption, expiryOption});
     parser.addPositionalArgument(
         QStringLiteral("RELEASE"), QStringLiteral("Folder holding the release as it is installed."));
     parser.addPositionalArgument(QStringLiteral("VERSION"), QStringLiteral("The version of the release."));
@@ -71,6 +83,18 @@ int main(int argc, char **argv)
     options.siteDir = parser.value(siteOption);
     options.oldestVersion = parser.value(oldestOption);
     options.rangeDir = parser.value(dirOption);
+    options.secretKeyFile = parser.value(signOption);
+    bool daysOk = false;
+    options.expiryDays = parser.value(expiryOption).toInt(&daysOk);
+    if (!daysOk)
+        options.expiryDays = 0;
+    QFile key(options.secretKeyFile);
+    if (!options.secretKeyFile.isEmpty() && key.open(QIODevice::ReadOnly)
+        && Minisign::SecretKey::isEncrypted(key.readAll())) {
+        std::fprintf(stderr, "Password of %s: ", qPrintable(options.secretKeyFile));
+        options.keyPassword = QTextStream(stdin).readLine().toUtf8();
+        std::fprintf(stderr, "\n");
+    }
     Publisher publisher(options);
     if (!publisher.publish()) {
         for (const QString &problem : publisher.problems())
