@@ -35,6 +35,7 @@ public:
 #ifndef LAUNCHER_SITE_VIEW_WEBKIT
 protected:
     QVariant loadResource(int type, const QUrl &name) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void showHtml(const QByteArray &html);

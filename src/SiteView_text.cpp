@@ -4,7 +4,10 @@
 
 #include <QFile>
 #include <QNetworkReply>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTextCodec>
+#include <QTextFrame>
 
 namespace {
 
@@ -58,6 +61,16 @@ void SiteView::showHtml(const QByteArray &html)
 {
     document()->setBaseUrl(m_page);
     setHtml(QTextCodec::codecForHtml(html, QTextCodec::codecForName("UTF-8"))->toUnicode(html));
+}
+
+// Qt fills the page's background only where a repaint meets the laid-out page: below its end,
+// the repaint of a button over the view (disabled during an update) would show white.
+void SiteView::paintEvent(QPaintEvent *event)
+{
+    const QBrush background = document()->rootFrame()->frameFormat().background();
+    if (background.style() != Qt::NoBrush)
+        QPainter(viewport()).fillRect(event->rect(), background);
+    QTextBrowser::paintEvent(event);
 }
 
 // The document asks for each picture while it lays the page out, with its address resolved
