@@ -4,6 +4,7 @@
 #include "ProcessHelpers.h"
 #include "Publishing.h"
 #include "TestFiles.h"
+#include "UpdateFixtures.h"
 
 #include <QtTest>
 
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 
 using namespace ProcessHelpers;
+using namespace UpdateTest;
 
 namespace {
 
@@ -86,6 +88,8 @@ private slots:
     void initTestCase();
     void cleanup();
     void firstRunToGameStart();
+    // Run by the soak (its own CTest entry and label).
+    void killedUpdatesComplete();
 
 private:
     QList<qint64> m_adopted;
@@ -186,8 +190,7 @@ void TestSelfUpdate::firstRunToGameStart()
     QVERIFY(answerBox(waitForWindow(pid, PromptTitle, 30000)));
     const QString done = waitForWindow(pid, InfoTitle, 60000);
     QVERIFY(!done.isEmpty());
-    QCOMPARE(QSettings(game.path("settings.ini"), QSettings::IniFormat).value("Settings/Version").toString(),
-        QStringLiteral("1.1"));
+    QVERIFY(game.readFile("settings.ini").contains("Version=1.1"));
     for (auto it = game11.cbegin(); it != game11.cend(); ++it)
         QCOMPARE(md5Hex(game.readFile(it.key())), md5Hex(it.value()));
     QVERIFY(answerBox(done));
@@ -277,6 +280,85 @@ void TestSelfUpdate::firstRunToGameStart()
         log.contains("Update manifests must be signed by: ") && game.exists("Launcher/release-serials.json"));
     unguarded.terminate();
     QVERIFY(unguarded.waitForFinished(5000));
+}
+
+// kill -9 at random moments (a fixed seed) of a game update through a slow server, then of the
+// self-update's copy run, each then left to finish: a run continues the bytes the killed one
+// staged, every file is old or new and never torn, and no staging file stays behind.
+void TestSelfUpdate::killedUpdatesComplete()
+{
+    FileTree game11;
+    for (int i = 0; i < 4; ++i)
+        game11.insert(QStringLiteral("Data/part%1.pak").arg(i), patterned((12 + 2 * i) << 20, i)); // 60 MiB
+    QTemporaryDir work;
+    const QString release = work.filePath("1.1");
+    QVERIFY(writeTree(release, game11)
+        && publish({"--site", work.filePath("game"), "--oldest", "1.0", release, "1.1"}).exitCode == 0);
+    qputenv("NGINX_FIXTURE_LIMIT_RATE", "3m"); // 20 s in all: the kills below stay inside it
+    NginxServer nginx(work.path());
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorText()));
+    GameFolder game;
+    game.writeSettings({{"Settings/Version", "1.0"}});
+    QVERIFY(game.installLauncher()
+        && game.writeFile("Launcher/launcher.ini",
+            "[launcher]\nsite=about:blank\n[game]\nlist=" + nginx.baseUrl().toUtf8() + "game/\n"));
+    QRandomGenerator random(15);
+    for (int kills = 5; kills >= 0; --kills) {
+        QProcess launcher;
+        startLauncher(launcher, game);
+        QVERIFY(answerBox(waitForWindow(launcher.processId(), PromptTitle)));
+        if (kills == 0)
+            QVERIFY(answerBox(waitForWindow(launcher.processId(), InfoTitle, 60000))); // "更新已完成"
+        else
+            QTest::qWait(random.bounded(1000, 3000));
+        launcher.kill();
+        QVERIFY(launcher.waitForFinished());
+    }
+    QVERIFY(game.readFile("settings.ini").contains("Version=1.1"));
+    for (auto it = game11.cbegin(); it != game11.cend(); ++it)
+        QCOMPARE(md5Hex(game.readFile(it.key())), md5Hex(it.value()));
+    qint64 sent = 0, ranges = 0;
+    for (const QByteArray &line : readFile(nginx.accessLog()).split('\n')) {
+        const QByteArrayList fields = line.split('"').value(2).simplified().split(' '); // status, bytes
+        ranges += line.contains("/files/") && fields.value(0) == "206";
+        sent += line.contains("/files/") ? fields.value(1).toLongLong() : 0;
+    }
+    QVERIFY2(ranges > 0 && sent < (60 << 20) * 13 / 10,
+        qPrintable(QStringLiteral("%1 range answers, %2 bytes sent").arg(ranges).arg(sent)));
+
+    // The copy run: the new build runs as newLauncher.exe, the Launcher.exe it restarts is a stand-in.
+    QList<GameFile> files;
+    for (int i = 0; i < 8; ++i) {
+        files.append({i % 2 ? "data" : "", QStringLiteral("f%1.bin").arg(i), patterned(300000, i)});
+        QVERIFY(game.writeFile("Launcher/" + files.last().localPath(), "old")
+            && game.writeFile("Update/Launcher/" + files.last().localPath(), files.last().content));
+    }
+    QVERIFY(QFile::rename(game.path("Launcher/Launcher.exe"), game.path("Launcher/newLauncher.exe"))
+        && game.writeScript("Launcher/Launcher.exe", "exit 0\n")
+        && game.writeFile("Update/Launcher/UpdateList.xml", updateList(files, ServedFrom::MirroredFolders)));
+    const auto copied = [&] {
+        return std::count_if(files.cbegin(), files.cend(), [&](const GameFile &file) {
+            return game.readFile("Launcher/" + file.localPath()) == file.content;
+        });
+    };
+    for (int kills = 3; kills >= 0; --kills) {
+        const int tick = int(copied() + random.bounded(1, 3)); // a kill after one or two more moves
+        QProcess update;
+        update.setWorkingDirectory(game.launcherDir());
+        update.start(game.path("Launcher/newLauncher.exe"), {"update"});
+        QVERIFY(kills ? QTest::qWaitFor([&] { return copied() >= tick; }, 10000)
+                      : answerBox(waitForWindow(update.processId(), InfoTitle)));
+        if (kills)
+            update.kill();
+        QVERIFY(update.waitForFinished());
+        QCOMPARE(update.exitStatus() == QProcess::NormalExit && update.exitCode() == 0, kills == 0);
+        QCOMPARE(copied() == files.size(), kills == 0);
+        for (const GameFile &file : qAsConst(files))
+            QVERIFY(QByteArrayList({file.content, "old"})
+                        .contains(game.readFile("Launcher/" + file.localPath())));
+    }
+    // Staged downloads, their validators, the temporary copies of an install.
+    QCOMPARE(filesBelow(game.gameDir()).filter(QRegularExpression("(^|/)\\.[^/]+\\.part")), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestSelfUpdate)

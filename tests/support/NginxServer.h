@@ -22,6 +22,8 @@ public:
     // With --tls: the throwaway CA that issued the server's certificate.
     QString caFile() const { return m_state.filePath(QStringLiteral("ca.pem")); }
     QString errorText() const { return m_error; }
+    // Combined format: status and body bytes of every answer.
+    QString accessLog() const { return m_state.filePath(QStringLiteral("access.log")); }
 
 private:
     QString m_root;
